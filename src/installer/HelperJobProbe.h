@@ -1,0 +1,13 @@
+#pragma once
+
+namespace fernpoint {
+
+// Tells whether the helper is installed as a system service.
+class HelperJobProbe {
+public:
+    virtual ~HelperJobProbe() = default;
+    // True when the helper's bus name is activatable on the system bus or has an owner.
+    virtual bool isHelperJobPresent() = 0;
+};
+
+} // namespace fernpoint

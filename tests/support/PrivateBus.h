@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace fernpoint::test {
+
+// A dbus-daemon of the test's own, on a socket in a temporary folder. It is stopped when the
+// object goes away. Nothing here touches the machine's own buses.
+class PrivateBus {
+public:
+    struct Options {
+        // Folders the daemon reads D-Bus activation files (*.service) from.
+        QStringList serviceDirectories;
+        // Extra configuration files included into the bus configuration (bus policies).
+        QStringList includedConfigFiles;
+        // When false the bus allows everything (a plain test bus); when true only the included
+        // policies plus the default-deny rules of a system bus apply.
+        bool systemLikePolicy = false;
+    };
+
+    PrivateBus();
+    explicit PrivateBus(const Options& options);
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool isRunning() const;
+    // The address clients connect to, e.g. "unix:path=/tmp/.../bus".
+    const QString& address() const { return m_address; }
+    // The folder of the bus socket and configuration.
+    QString directory() const { return m_dir.path(); }
+    // Makes the daemon re-read its configuration and service folders.
+    bool reload();
+    // Stops the daemon at once (SIGKILL), as if it had crashed.
+    void kill();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_daemon;
+    QString m_address;
+};
+
+// Points HOME and the XDG folders at a temporary folder for as long as it lives, and restores
+// them afterwards.
+class TemporaryHome {
+public:
+    TemporaryHome();
+    ~TemporaryHome();
+    TemporaryHome(const TemporaryHome&) = delete;
+    TemporaryHome& operator=(const TemporaryHome&) = delete;
+
+    QString path() const { return m_dir.path(); }
+    QString dataHome() const;   // XDG_DATA_HOME
+    QString configHome() const; // XDG_CONFIG_HOME
+
+private:
+    QTemporaryDir m_dir;
+    QList<QPair<QByteArray, QByteArray>> m_saved;
+};
+
+} // namespace fernpoint::test
