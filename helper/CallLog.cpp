@@ -1,0 +1,21 @@
+#include "CallLog.h"
+
+#include <cstdio>
+
+namespace fernpoint {
+
+void logLine(const QString& text) {
+    // Keep every entry on one line, whatever a message contains.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    const QByteArray bytes = QStringLiteral("fernpoint-helper: %1\n").arg(line).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void logCall(const QString& method, const QString& caller, const QString& outcome) {
+    logLine(QStringLiteral("%1 from %2: %3")
+                .arg(method, caller.isEmpty() ? QStringLiteral("?") : caller, outcome));
+}
+
+} // namespace fernpoint

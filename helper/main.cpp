@@ -1,0 +1,188 @@
+// fernpoint-helper: serves the gateway helper contract on the system bus, or installs/removes
+// itself when started with --install / --uninstall.
+
+#include "CallLog.h"
+#include "HelperAdaptor.h"
+#include "HelperBuildInfo.h"
+#include "HelperCommandLine.h"
+#include "HelperInstallation.h"
+#include "HelperService.h"
+#include "InstallLayout.h"
+#include "PolkitAuthorizer.h"
+#include "SimulatedGatewayCore.h"
+#include "TerminationSignalWatcher.h"
+#include "UnrestrictedAuthorizer.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace fernpoint;
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The one line the installer shows its user when the install step fails.
+int failWith(const QString& line, int status = kExitFailure) {
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    return status;
+}
+
+void warn(const QStringList& warnings) {
+    for (const QString& warning : warnings)
+        logLine(QStringLiteral("warning: ") + warning);
+}
+
+int runInstallStep(const HelperCommandLine& commandLine) {
+    const QString rootProblem = InstallLayout::rootProblem(commandLine.root);
+    if (!rootProblem.isEmpty())
+        return failWith(rootProblem, kExitUsage);
+    const InstallLayout layout(commandLine.root);
+    const bool installing = commandLine.mode == HelperCommandLine::Mode::Install;
+    if (layout.isSystemRoot() && ::geteuid() != 0) {
+        return failWith(
+            QStringLiteral("refusing to %1 the helper in the system locations: not "
+                           "running as root (use sudo or pkexec)")
+                .arg(installing ? QStringLiteral("install") : QStringLiteral("remove")));
+    }
+    // System files are world-readable, whatever umask the caller had.
+    ::umask(022);
+
+    HelperInstallation installation(layout);
+    if (installing) {
+        const int programFd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+        if (programFd < 0)
+            return failWith(QStringLiteral("cannot read the helper's own program"));
+        const bool ok = installation.install(programFd);
+        ::close(programFd);
+        if (!ok)
+            return failWith(installation.error());
+    } else if (!installation.uninstall()) {
+        return failWith(installation.error());
+    }
+
+    // Other roots are staging folders or tests: the machine's bus and systemd do not read them.
+    if (layout.isSystemRoot()) {
+        QDBusConnection bus = QDBusConnection::systemBus();
+        warn(installation.announceChange(bus, true));
+    }
+    return 0;
+}
+
+// The bus that started this program serves as the system bus: for a bus-activated helper it is
+// the system bus itself, and in tests a private bus. Callers' names and polkit live on it.
+QDBusConnection serviceBus(QString& description) {
+    const QByteArray starter = qgetenv("DBUS_STARTER_ADDRESS");
+    if (!starter.isEmpty()) {
+        description = QString::fromUtf8(starter);
+        return QDBusConnection::connectToBus(description, QStringLiteral("fernpoint-helper-bus"));
+    }
+    const QByteArray system = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    description = system.isEmpty() ? QStringLiteral("the system bus") : QString::fromUtf8(system);
+    return QDBusConnection::systemBus();
+}
+
+bool isMachineSystemBus(const QString& description) {
+    return description == QLatin1StringView("the system bus") ||
+           description.contains(QLatin1StringView("/run/dbus/system_bus_socket"));
+}
+
+int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
+    QString busDescription;
+    QDBusConnection bus = serviceBus(busDescription);
+    if (commandLine.noAuthorization && isMachineSystemBus(busDescription))
+        return failWith(QStringLiteral("--no-authorization is refused on the machine's system bus"),
+                        kExitUsage);
+    if (!bus.isConnected())
+        return failWith(QStringLiteral("cannot connect to %1: %2")
+                            .arg(busDescription, bus.lastError().message()));
+
+    SimulatedGatewayCore core(commandLine.stepDelayMs);
+    std::unique_ptr<Authorizer> authorizer;
+    if (commandLine.noAuthorization) {
+        logLine(QStringLiteral("authorization is OFF (--no-authorization): every caller may "
+                               "change the gateway"));
+        authorizer = std::make_unique<UnrestrictedAuthorizer>();
+    } else {
+        authorizer = std::make_unique<PolkitAuthorizer>(bus, commandLine.authorizationTimeoutMs);
+    }
+
+    const QString programPath = QCoreApplication::applicationFilePath();
+    auto uninstall = [&bus, programPath]() -> QString {
+        const std::optional<QString> root = InstallLayout::rootOfInstalledProgram(programPath);
+        if (!root)
+            return QStringLiteral("this helper does not run from an installed location (%1); "
+                                  "nothing was removed")
+                .arg(programPath);
+        HelperInstallation installation{InstallLayout(*root)};
+        if (!installation.uninstall())
+            return installation.error();
+        warn(installation.announceChange(bus, false));
+        return QString();
+    };
+
+    HelperService service(core, *authorizer, uninstall);
+    new HelperAdaptor(&service);
+    if (!bus.registerObject(build::kHelperObjectPath, &service, QDBusConnection::ExportAdaptors))
+        return failWith(QStringLiteral("cannot register %1").arg(build::kHelperObjectPath));
+    if (!bus.registerService(build::kHelperBusName)) {
+        return failWith(QStringLiteral("cannot own %1 on %2: %3")
+                            .arg(build::kHelperBusName, busDescription, bus.lastError().message()));
+    }
+
+    TerminationSignalWatcher signals;
+    QObject::connect(&signals, &TerminationSignalWatcher::terminationRequested, &app,
+                     [](int signalNumber) {
+                         logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
+                         QCoreApplication::exit(0);
+                     });
+    QObject::connect(&service, &HelperService::uninstalled, &app, [&bus]() {
+        // A round trip to the bus after the answer: it is on the wire before the program ends.
+        bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                QStringLiteral("/org/freedesktop/DBus"),
+                                                QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                QStringLiteral("Ping")),
+                 QDBus::Block, 2000);
+        logLine(QStringLiteral("uninstalled; ending"));
+        QCoreApplication::exit(0);
+    });
+
+    logLine(QStringLiteral("%1 serving %2 on %3")
+                .arg(build::kHelperVersion, build::kHelperBusName, busDescription));
+    const int status = app.exec();
+    bus.unregisterService(build::kHelperBusName);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const HelperCommandLine commandLine = HelperCommandLine::parse(QCoreApplication::arguments());
+    if (!commandLine.error.isEmpty())
+        return failWith(commandLine.error, kExitUsage);
+    switch (commandLine.mode) {
+    case HelperCommandLine::Mode::Help:
+        std::fputs(HelperCommandLine::usage().toUtf8().constData(), stdout);
+        return 0;
+    case HelperCommandLine::Mode::Version:
+        std::printf("%s\n", QString(build::kHelperVersion).toUtf8().constData());
+        return 0;
+    case HelperCommandLine::Mode::Install:
+    case HelperCommandLine::Mode::Uninstall:
+        return runInstallStep(commandLine);
+    case HelperCommandLine::Mode::Serve:
+        break;
+    }
+    return serve(app, commandLine);
+}
