@@ -1,0 +1,40 @@
+#include "DBusHelperJobProbe.h"
+
+#include "HelperInstaller.h"
+
+#include <QDBusMessage>
+
+namespace fernpoint {
+namespace {
+
+constexpr int kBusCallTimeoutMs = 5000;
+
+QDBusMessage busCall(const QString& method) {
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                          QStringLiteral("/org/freedesktop/DBus"),
+                                          QStringLiteral("org.freedesktop.DBus"), method);
+}
+
+} // namespace
+
+DBusHelperJobProbe::DBusHelperJobProbe(const QDBusConnection& bus)
+    : m_bus(bus) {}
+
+bool DBusHelperJobProbe::isHelperJobPresent() {
+    if (!m_bus.isConnected())
+        return false;
+    const QString name = HelperInstaller::helperLabel;
+
+    const QDBusMessage activatable = m_bus.call(busCall(QStringLiteral("ListActivatableNames")),
+                                                QDBus::Block, kBusCallTimeoutMs);
+    if (activatable.type() == QDBusMessage::ReplyMessage &&
+        activatable.arguments().value(0).toStringList().contains(name))
+        return true;
+
+    QDBusMessage ownerCall = busCall(QStringLiteral("NameHasOwner"));
+    ownerCall << name;
+    const QDBusMessage owned = m_bus.call(ownerCall, QDBus::Block, kBusCallTimeoutMs);
+    return owned.type() == QDBusMessage::ReplyMessage && owned.arguments().value(0).toBool();
+}
+
+} // namespace fernpoint
