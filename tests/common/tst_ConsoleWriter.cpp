@@ -1,0 +1,87 @@
+#include "ConsoleWriter.h"
+
+#include <QTest>
+
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace fernpoint;
+
+// Standard output redirected into a pipe for as long as it lives.
+class CapturedStdout {
+public:
+    CapturedStdout() {
+        std::fflush(stdout);
+        if (::pipe(m_pipe) != 0)
+            return;
+        ::fcntl(m_pipe[0], F_SETFL, O_NONBLOCK);
+        m_saved = ::dup(STDOUT_FILENO);
+        ::dup2(m_pipe[1], STDOUT_FILENO);
+    }
+    ~CapturedStdout() {
+        restore();
+        ::close(m_pipe[0]);
+    }
+    // What has reached the file descriptor so far, without flushing anything ourselves.
+    QByteArray pending() {
+        QByteArray bytes;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(m_pipe[0], buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, n);
+        return bytes;
+    }
+    void restore() {
+        if (m_saved < 0)
+            return;
+        std::fflush(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+        ::close(m_pipe[1]);
+        m_saved = -1;
+    }
+
+private:
+    int m_pipe[2] = {-1, -1};
+    int m_saved = -1;
+};
+
+class TestConsoleWriter : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void writesWholeFlushedUtf8Lines();
+    void sinkReceivesLinesInsteadOfStdout();
+};
+
+void TestConsoleWriter::writesWholeFlushedUtf8Lines() {
+    CapturedStdout captured;
+    ConsoleWriter::writeLine(QStringLiteral("❌ status JSON parse error: illegal value"));
+    // Read before anyone flushes again: the line must already be out.
+    const QByteArray first = captured.pending();
+    ConsoleWriter::writeLine(QStringLiteral("status error: core down"));
+    const QByteArray second = captured.pending();
+    captured.restore();
+
+    QCOMPARE(first, QStringLiteral("❌ status JSON parse error: illegal value\n").toUtf8());
+    QCOMPARE(second, QByteArray("status error: core down\n"));
+}
+
+void TestConsoleWriter::sinkReceivesLinesInsteadOfStdout() {
+    QStringList lines;
+    CapturedStdout captured;
+    const ConsoleWriter::Sink previous =
+        ConsoleWriter::setSink([&lines](const QString& line) { lines.append(line); });
+    ConsoleWriter::writeLine(QStringLiteral("Helper installed"));
+    ConsoleWriter::setSink(previous);
+    ConsoleWriter::writeLine(QStringLiteral("back on stdout"));
+    const QByteArray out = captured.pending();
+    captured.restore();
+
+    QCOMPARE(lines, QStringList{QStringLiteral("Helper installed")});
+    QCOMPARE(out, QByteArray("back on stdout\n"));
+}
+
+QTEST_GUILESS_MAIN(TestConsoleWriter)
+#include "tst_ConsoleWriter.moc"
