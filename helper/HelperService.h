@@ -40,6 +40,12 @@ public:
 Q_SIGNALS:
     // The helper was uninstalled and its answer is on its way; the program should end.
     void uninstalled();
+    // The bus connection is gone; without it nobody can reach the helper.
+    void busLost();
+
+public Q_SLOTS:
+    // Connected to the bus library's local Disconnected signal.
+    void onBusDisconnected() { Q_EMIT busLost(); }
 
 private:
     struct Answer {

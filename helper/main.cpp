@@ -157,6 +157,16 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
         QCoreApplication::exit(0);
     });
 
+    // A helper whose bus went away cannot be reached again; end, so that the next call on a new
+    // bus activates a fresh one.
+    bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"),
+                &service, SLOT(onBusDisconnected()));
+    QObject::connect(&service, &HelperService::busLost, &app, []() {
+        logLine(QStringLiteral("lost the bus connection; ending"));
+        QCoreApplication::exit(kExitFailure);
+    });
+
     logLine(QStringLiteral("%1 serving %2 on %3")
                 .arg(build::kHelperVersion, build::kHelperBusName, busDescription));
     const int status = app.exec();
