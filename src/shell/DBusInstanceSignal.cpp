@@ -1,0 +1,50 @@
+#include "DBusInstanceSignal.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QLoggingCategory>
+
+namespace fernpoint {
+namespace {
+Q_LOGGING_CATEGORY(lcInstanceSignal, "fernpoint.shell")
+}
+
+DBusInstanceSignal::DBusInstanceSignal(const QDBusConnection& bus, QObject* parent)
+    : QObject(parent)
+    , m_bus(bus) {}
+
+bool DBusInstanceSignal::subscribe(std::function<void()> handler) {
+    m_handler = std::move(handler);
+    if (m_subscribed)
+        return true;
+    if (!m_bus.isConnected()) {
+        qCWarning(lcInstanceSignal).noquote()
+            << QStringLiteral("⚠️ [app] session bus unavailable: ") +
+                   m_bus.lastError().message();
+        return false;
+    }
+    // Any sender: the second instance has its own unique name on the bus.
+    m_subscribed = m_bus.connect(QString(), kPath, kInterface, kMember, this, SLOT(onSignal()));
+    return m_subscribed;
+}
+
+bool DBusInstanceSignal::send() {
+    if (!m_bus.isConnected())
+        return false;
+    const QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, kMember);
+    if (!m_bus.send(signal))
+        return false;
+    // QDBusConnection::send only queues the message. Messages on one connection leave in order,
+    // so a round trip to the bus itself guarantees that the signal has been written before the
+    // caller exits.
+    if (QDBusConnectionInterface* bus = m_bus.interface())
+        bus->isServiceRegistered(QStringLiteral("org.freedesktop.DBus"));
+    return true;
+}
+
+void DBusInstanceSignal::onSignal() {
+    if (m_handler)
+        m_handler();
+}
+
+} // namespace fernpoint

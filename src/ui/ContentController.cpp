@@ -1,0 +1,157 @@
+#include "ContentController.h"
+
+#include "GatewayManager.h"
+#include "HelperInstaller.h"
+#include "Localizer.h"
+#include "NetworkIdText.h"
+#include "NetworkProfileStore.h"
+
+#include <QMetaObject>
+#include <QSettings>
+
+namespace fernpoint {
+
+const QList<ContentController::LanguageSegment>& ContentController::languageSegments() {
+    static const QList<LanguageSegment> segments = {
+        {QStringLiteral("跟随系统"), QStringLiteral("system")},
+        {QStringLiteral("简体中文"), QStringLiteral("zhHans")},
+        {QStringLiteral("English"), QStringLiteral("en")},
+        {QStringLiteral("日本語"), QStringLiteral("ja")},
+    };
+    return segments;
+}
+
+ContentController::ContentController(GatewayManager& manager, NetworkProfileStore& store,
+                                     HelperInstaller& installer, Localizer& localizer,
+                                     QSettings& settings, QObject* parent)
+    : QObject(parent)
+    , m_manager(manager)
+    , m_store(store)
+    , m_installer(installer)
+    , m_localizer(localizer)
+    , m_settings(settings) {
+    m_localizer.setAppLanguage(appLanguage());
+
+    // The window is a function of these fields; any change redraws what depends on it.
+    connect(&m_manager, &GatewayManager::networkIDChanged, this, &ContentController::stateChanged);
+    connect(&m_manager, &GatewayManager::natEnabledChanged, this, &ContentController::stateChanged);
+    connect(&m_manager, &GatewayManager::uiRunningChanged, this, &ContentController::stateChanged);
+    connect(&m_manager, &GatewayManager::isBusyChanged, this, &ContentController::stateChanged);
+    connect(&m_manager, &GatewayManager::lastErrorMessageChanged, this,
+            &ContentController::stateChanged);
+    connect(&m_localizer, &Localizer::languageChanged, this, &ContentController::stateChanged);
+}
+
+bool ContentController::mainButtonEnabled() const {
+    // The window's own rule is deliberately narrower than the controller's: it trims spaces and
+    // tabs only, so an ID with a line break may pass here and be refused by the controller.
+    return !m_manager.isBusy() && hasNetworkIdLength(trimmedSpacesAndTabs(m_manager.networkID()));
+}
+
+bool ContentController::mainButtonDisconnects() const {
+    return m_manager.uiRunning();
+}
+
+bool ContentController::showsBusyIndicator() const {
+    return m_manager.isBusy();
+}
+
+bool ContentController::natSwitchEnabled() const {
+    return !m_manager.uiRunning();
+}
+
+bool ContentController::natSwitchChecked() const {
+    return m_manager.natEnabled();
+}
+
+const QString& ContentController::networkID() const {
+    return m_manager.networkID();
+}
+
+const std::optional<QString>& ContentController::bannerText() const {
+    return m_manager.lastErrorMessage();
+}
+
+QString ContentController::appLanguage() const {
+    return m_settings.value(Localizer::kSettingKey, QString(kDefaultLanguage)).toString();
+}
+
+int ContentController::selectedLanguageIndex() const {
+    const QString stored = appLanguage();
+    const QList<LanguageSegment>& segments = languageSegments();
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        if (segments[i].value == stored)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void ContentController::editNetworkID(const QString& text) {
+    m_manager.setNetworkID(text);
+}
+
+void ContentController::pressMainButton() {
+    if (!mainButtonEnabled())
+        return;
+    // The history is touched on every press, before the command, whatever its outcome.
+    m_store.upsertProfile(m_manager.networkID(), std::nullopt, std::nullopt);
+    if (m_manager.uiRunning())
+        m_manager.stopGateway();
+    else
+        m_manager.startGateway();
+}
+
+void ContentController::changeNat(bool enabled) {
+    if (m_manager.uiRunning()) {
+        // Dropped: the switch must snap back to what the controller holds.
+        Q_EMIT stateChanged();
+        return;
+    }
+    m_manager.setNatEnabled(enabled);
+    m_manager.applyNatSetting();
+}
+
+void ContentController::pressHistoryButton() {
+    setShowHistoryPopover(!m_showHistoryPopover);
+}
+
+void ContentController::setShowHistoryPopover(bool show) {
+    m_showHistoryPopover = show;
+    Q_EMIT showHistoryPopoverChanged(show);
+}
+
+void ContentController::chooseLanguage(int segmentIndex) {
+    const QList<LanguageSegment>& segments = languageSegments();
+    if (segmentIndex < 0 || segmentIndex >= segments.size())
+        return;
+    m_settings.setValue(Localizer::kSettingKey, segments[segmentIndex].value);
+    m_settings.sync();
+    m_localizer.setAppLanguage(segments[segmentIndex].value);
+}
+
+void ContentController::appear() {
+    if (trimmedSpacesAndTabs(m_manager.networkID()).isEmpty()) {
+        if (const std::optional<NetworkProfile> recent = m_store.mostRecentProfile())
+            m_manager.setNetworkID(recent->networkID);
+    }
+
+    m_installer.ensureHelperInstalled([this](const std::optional<InstallError>& error) {
+        // The outcome is applied on a later turn of the event loop, never inside appear(); the
+        // controller as context drops the call if the window is gone by then.
+        QMetaObject::invokeMethod(
+            this,
+            [this, error] {
+                if (error) {
+                    m_manager.setLastErrorMessage(m_localizer.processText(QStringLiteral(
+                                                      "error_helper_install_failed_prefix")) +
+                                                  error->localizedDescription);
+                } else {
+                    m_manager.startStatusPolling(kPollingIntervalSeconds);
+                }
+                Q_EMIT helperCheckApplied(!error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace fernpoint

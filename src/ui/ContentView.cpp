@@ -1,0 +1,233 @@
+#include "ContentView.h"
+
+#include "ConnectionIndicator.h"
+#include "ContentController.h"
+#include "ErrorBanner.h"
+#include "GatewayManager.h"
+#include "HistoryButton.h"
+#include "HistoryPopover.h"
+#include "HistoryRecorder.h"
+#include "Localizer.h"
+#include "MainButton.h"
+#include "NetworkProfileStore.h"
+#include "PanelStyle.h"
+#include "SegmentedPicker.h"
+#include "StatusGroupBox.h"
+#include "ToggleSwitch.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QShowEvent>
+
+namespace fernpoint {
+namespace {
+
+constexpr int kRootMargin = 20;
+constexpr int kRowSpacing = 16;
+constexpr int kPickerWidth = 320;
+constexpr int kFieldMaximumWidth = 320;
+constexpr int kNatRowMaximumWidth = 380;
+constexpr qreal kTitlePoints = 17.0;
+
+QString key(const char* name) {
+    return QString::fromUtf8(name);
+}
+
+} // namespace
+
+ContentView::ContentView(HelperClient& client, HelperInstaller& installer, Localizer& localizer,
+                         QSettings& settings, QWidget* parent)
+    : QWidget(parent)
+    , m_localizer(localizer)
+    , m_manager(std::make_unique<GatewayManager>(client))
+    , m_store(std::make_unique<NetworkProfileStore>())
+    , m_controller(
+          std::make_unique<ContentController>(*m_manager, *m_store, installer, localizer, settings))
+    // Sees every published status, so the history learns each network's name and description.
+    , m_recorder(std::make_unique<HistoryRecorder>(*m_manager, *m_store)) {
+    buildLayout();
+
+    connect(m_controller.get(), &ContentController::stateChanged, this, &ContentView::refresh);
+    connect(&m_localizer, &Localizer::languageChanged, this, &ContentView::retranslate);
+    connect(m_controller.get(), &ContentController::showHistoryPopoverChanged, this,
+            &ContentView::showPopover);
+
+    connect(m_picker, &SegmentedPicker::segmentChosen, m_controller.get(),
+            &ContentController::chooseLanguage);
+    connect(m_networkIdField, &QLineEdit::textEdited, m_controller.get(),
+            &ContentController::editNetworkID);
+    connect(m_historyButton, &QAbstractButton::clicked, m_controller.get(),
+            &ContentController::pressHistoryButton);
+    connect(m_mainButton, &QAbstractButton::clicked, m_controller.get(),
+            &ContentController::pressMainButton);
+    // clicked, not toggled: only the user's changes go through the guarded write.
+    connect(m_natSwitch, &QAbstractButton::clicked, m_controller.get(),
+            &ContentController::changeNat);
+    connect(m_popover, &HistoryPopover::closed, m_controller.get(),
+            [this] { m_controller->setShowHistoryPopover(false); });
+
+    retranslate();
+    refresh();
+}
+
+ContentView::~ContentView() {
+    // The child widgets refer to the controller and the store, which go before QWidget deletes
+    // its children: delete the children first.
+    const QList<QWidget*> children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    qDeleteAll(children);
+}
+
+void ContentView::buildLayout() {
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(kRootMargin, kRootMargin, kRootMargin, kRootMargin);
+    root->setSpacing(kRowSpacing);
+
+    // Header: title, then the language picker at the trailing edge.
+    auto* header = new QHBoxLayout;
+    m_title = new QLabel(this);
+    QFont titleFont = PanelStyle::systemFont(kTitlePoints);
+    titleFont.setBold(true);
+    m_title->setFont(titleFont);
+    m_picker = new SegmentedPicker(this);
+    m_picker->setFixedWidth(kPickerWidth);
+    header->addWidget(m_title, 0, Qt::AlignVCenter);
+    header->addStretch(1);
+    header->addWidget(m_picker, 0, Qt::AlignVCenter);
+    root->addLayout(header);
+
+    m_banner = new ErrorBanner(this);
+    root->addWidget(m_banner);
+
+    // Connection row: the labelled field with the history button, and the main button, all
+    // sitting on one baseline at the bottom.
+    auto* connection = new QHBoxLayout;
+    connection->setSpacing(12);
+    auto* fieldColumn = new QVBoxLayout;
+    fieldColumn->setSpacing(6);
+    m_networkIdLabel = new QLabel(this);
+    m_networkIdLabel->setFont(PanelStyle::subheadlineFont());
+    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
+    fieldColumn->addWidget(m_networkIdLabel);
+    auto* fieldRow = new QHBoxLayout;
+    fieldRow->setSpacing(8);
+    m_networkIdField = new QLineEdit(this);
+    const QFont mono = PanelStyle::systemFont(PanelStyle::kBodyPoints, true);
+    m_networkIdField->setFont(mono);
+    // Room for a whole ID plus the frame, but never wider than the design allows.
+    const int idWidth = QFontMetrics(mono).horizontalAdvance(QString(18, QLatin1Char('0')));
+    m_networkIdField->setMinimumWidth(qMin(kFieldMaximumWidth, idWidth));
+    m_networkIdField->setMaximumWidth(kFieldMaximumWidth);
+    m_networkIdField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_networkIdField->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
+                                          Qt::ImhPreferLatin);
+    m_networkIdLabel->setBuddy(m_networkIdField);
+    m_historyButton = new HistoryButton(this);
+    fieldRow->addWidget(m_networkIdField, 1);
+    fieldRow->addWidget(m_historyButton, 0, Qt::AlignVCenter);
+    fieldColumn->addLayout(fieldRow);
+    connection->addLayout(fieldColumn, 1);
+    m_mainButton = new MainButton(this);
+    connection->addWidget(m_mainButton, 0, Qt::AlignBottom);
+    root->addLayout(connection);
+
+    // NAT row: the switch centred in a row of limited width.
+    m_natRow = new QWidget(this);
+    m_natRow->setMaximumWidth(kNatRowMaximumWidth);
+    auto* natLayout = new QHBoxLayout(m_natRow);
+    natLayout->setContentsMargins(0, 0, 0, 0);
+    m_natSwitch = new ToggleSwitch(m_natRow);
+    natLayout->addStretch(1);
+    natLayout->addWidget(m_natSwitch);
+    natLayout->addStretch(1);
+    root->addWidget(m_natRow, 0, Qt::AlignLeft);
+
+    m_indicator = new ConnectionIndicator(*m_manager, m_localizer, this);
+    root->addWidget(m_indicator, 0, Qt::AlignLeft);
+    m_statusBox = new StatusGroupBox(*m_manager, m_localizer, this);
+    root->addWidget(m_statusBox);
+    root->addStretch(1);
+
+    m_popover = new HistoryPopover(*m_store, *m_manager, m_localizer, this);
+    // A click on the history button while the popover is open only closes it; replaying that
+    // press would open it again at once.
+    m_popover->setAttribute(Qt::WA_NoMouseReplay);
+
+    setTabOrder(m_picker, m_networkIdField);
+    setTabOrder(m_networkIdField, m_historyButton);
+    setTabOrder(m_historyButton, m_mainButton);
+    setTabOrder(m_mainButton, m_natSwitch);
+}
+
+void ContentView::retranslate() {
+    const Localizer& l = m_localizer;
+    m_title->setText(l.text(key("app_title")));
+
+    QStringList segments;
+    for (const ContentController::LanguageSegment& segment : ContentController::languageSegments())
+        segments.append(l.text(segment.key));
+    m_picker->setSegmentTexts(segments);
+    m_picker->setAccessibleName(l.text(key("language_picker_accessible_name")));
+
+    m_banner->setAccessibleName(l.text(key("error_banner_accessible_name")));
+
+    m_networkIdLabel->setText(l.text(key("network_id_label")));
+    m_networkIdField->setPlaceholderText(l.text(key("network_id_placeholder")));
+    m_networkIdField->setAccessibleName(l.text(key("network_id_label")));
+    m_networkIdField->setAccessibleDescription(l.text(key("network_id_accessible_description")));
+
+    m_historyButton->setText(l.text(key("history_button")));
+    m_historyButton->setAccessibleName(l.text(key("history_button")));
+    m_historyButton->setAccessibleDescription(l.text(key("history_button_accessible_description")));
+    m_historyButton->updateGeometry();
+
+    m_mainButton->setReservedTexts(
+        {l.text(key("button_connect")), l.text(key("button_disconnect"))});
+
+    m_natSwitch->setText(l.text(key("nat_toggle_title")));
+    m_natSwitch->setAccessibleName(l.text(key("nat_toggle_title")));
+    m_natSwitch->setAccessibleDescription(l.text(key("nat_toggle_accessible_description")));
+    m_natSwitch->updateGeometry();
+
+    refresh();
+}
+
+void ContentView::refresh() {
+    const ContentController& c = *m_controller;
+
+    m_picker->setSelectedIndex(c.selectedLanguageIndex());
+    m_banner->setMessage(c.bannerText());
+
+    // Written back only when it differs, so typing keeps its cursor position.
+    if (m_networkIdField->text() != c.networkID())
+        m_networkIdField->setText(c.networkID());
+
+    const QString mainText = m_localizer.text(c.mainButtonDisconnects() ? key("button_disconnect")
+                                                                        : key("button_connect"));
+    m_mainButton->setText(mainText);
+    m_mainButton->setAccessibleName(mainText);
+    m_mainButton->setDestructive(c.mainButtonDisconnects());
+    m_mainButton->setBusy(c.showsBusyIndicator());
+    m_mainButton->setEnabled(c.mainButtonEnabled());
+
+    m_natSwitch->setChecked(c.natSwitchChecked());
+    m_natSwitch->setEnabled(c.natSwitchEnabled());
+    m_natSwitch->setSecondaryLabel(!c.natSwitchEnabled());
+}
+
+void ContentView::showPopover(bool show) {
+    if (show)
+        m_popover->showBelow(m_historyButton);
+    else if (m_popover->isVisible())
+        m_popover->hide();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Spontaneous show events come from the window system (mapping, restoring); the content
+    // comes into view through our own show(), which sends the non-spontaneous one.
+    if (!event->spontaneous())
+        m_controller->appear();
+}
+
+} // namespace fernpoint
