@@ -50,6 +50,9 @@ Q_SIGNALS:
 private:
     void loadFromDisk();
     void saveToDisk();
+    // Copies an unreadable history file aside before a save can replace it; returns where it went,
+    // or empty text when it could not be kept.
+    QString keepUnreadableFile() const;
 
     QList<NetworkProfile> m_profiles;
     QString m_filePath;
