@@ -1,0 +1,96 @@
+#pragma once
+
+#include "HistoryActions.h"
+
+#include <QFrame>
+#include <QList>
+#include <QPointer>
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+
+namespace fernpoint {
+
+class GatewayManager;
+class HistoryPopoverRow;
+class Localizer;
+class NetworkProfileStore;
+
+// The list of networks used before, opened under the history button. Picking a row puts its ID
+// into the form and closes the popover; deleting rows keeps it open. The popover is reused: it is
+// hidden, never destroyed, when it closes.
+class HistoryPopover final : public QFrame {
+    Q_OBJECT
+
+public:
+    static constexpr int kArrowHeight = 8;
+    static constexpr int kArrowWidth = 18;
+    static constexpr int kCornerRadius = 10;
+    static constexpr int kWidth = 340;
+    // Rows visible at once before the list scrolls.
+    static constexpr int kVisibleRows = 6;
+
+    HistoryPopover(NetworkProfileStore& store, GatewayManager& manager, Localizer& localizer,
+                   QWidget* parent = nullptr);
+    ~HistoryPopover() override;
+
+    // Opens below the anchor's bounds, the arrow pointing up at the anchor's centre.
+    void showBelow(QWidget* anchor);
+
+    // What is on screen, for the accessibility tree and for tests.
+    QString headingText() const;
+    bool showsEmptyText() const;
+    QString emptyText() const;
+    bool showsClearAll() const;
+    QPushButton* clearAllButton() const { return m_clearAll; }
+    const QList<HistoryPopoverRow*>& rows() const { return m_rows; }
+    // The row that Enter picks and Delete removes; -1 when the list is empty.
+    int currentRow() const { return m_current; }
+    // Whether the popover is shaped by a translucent window (true) or by a window mask.
+    bool usesTranslucency() const { return m_translucent; }
+
+Q_SIGNALS:
+    // Every close: a click outside, Escape, a pick.
+    void closed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void rebuild();
+    void retranslate();
+    void setCurrentRow(int index);
+    void pickRow(const QString& networkID);
+    void deleteRow(const QString& networkID);
+    void clearAll();
+    void updateListHeight();
+    void updateShape();
+    void placeBelowAnchor();
+    QPainterPath outline() const;
+
+    NetworkProfileStore& m_store;
+    Localizer& m_localizer;
+    HistoryActions m_actions;
+    bool m_translucent = false;
+    QPointer<QWidget> m_anchor;
+    int m_arrowX = kWidth / 2;
+    int m_current = -1;
+
+    QLabel* m_icon = nullptr;
+    QLabel* m_heading = nullptr;
+    QLabel* m_empty = nullptr;
+    QScrollArea* m_scroll = nullptr;
+    QWidget* m_list = nullptr;
+    QVBoxLayout* m_listLayout = nullptr;
+    QList<HistoryPopoverRow*> m_rows;
+    QWidget* m_footer = nullptr;
+    QPushButton* m_clearAll = nullptr;
+};
+
+} // namespace fernpoint

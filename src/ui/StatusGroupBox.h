@@ -1,0 +1,73 @@
+#pragma once
+
+#include "PanelStyle.h"
+
+#include <QGroupBox>
+#include <QList>
+
+class QLabel;
+class QVBoxLayout;
+
+namespace fernpoint {
+
+class ElidedValueLabel;
+class GatewayManager;
+class Localizer;
+class StatusDot;
+class StatusRow;
+class StatusRows;
+
+// The titled box that shows the latest status snapshot: nine labelled rows, then the endpoints
+// with their reachability and the remote management addresses, or a single line while there is
+// no snapshot. Snapshots arrive every few seconds, so the widgets are kept and only their texts
+// change; lines are added or removed only when a list changes length.
+class StatusGroupBox final : public QGroupBox {
+    Q_OBJECT
+
+public:
+    StatusGroupBox(GatewayManager& manager, Localizer& localizer, QWidget* parent = nullptr);
+    ~StatusGroupBox() override;
+
+    // What is on screen, for the accessibility tree and for tests.
+    bool showsEmptyText() const;
+    QString emptyText() const;
+    QList<const StatusRow*> rows() const;
+    bool showsEndpoints() const;
+    QString endpointsHeading() const;
+    QList<QString> endpointAddresses() const;
+    QList<PanelColor> endpointColors() const;
+    bool showsRemoteManagement() const;
+    QString remoteManagementHeading() const;
+    QList<QString> remoteManagementEntries() const;
+
+private:
+    struct EndpointLine {
+        QWidget* line = nullptr;
+        StatusDot* dot = nullptr;
+        ElidedValueLabel* address = nullptr;
+    };
+
+    void refresh();
+    void showSnapshot(const StatusRows& model);
+    void showEndpoints(const StatusRows& model);
+    void showRemoteManagement(const StatusRows& model);
+    EndpointLine makeEndpointLine();
+    ElidedValueLabel* makeRemoteManagementLine();
+    QWidget* makeSection(QLabel*& heading, QVBoxLayout*& lines);
+
+    GatewayManager& m_manager;
+    Localizer& m_localizer;
+    QLabel* m_empty = nullptr;
+    QWidget* m_content = nullptr;
+    QList<StatusRow*> m_rows;
+    QWidget* m_endpointSection = nullptr;
+    QLabel* m_endpointHeading = nullptr;
+    QVBoxLayout* m_endpointLayout = nullptr;
+    QList<EndpointLine> m_endpointLines;
+    QWidget* m_remoteSection = nullptr;
+    QLabel* m_remoteHeading = nullptr;
+    QVBoxLayout* m_remoteLayout = nullptr;
+    QList<ElidedValueLabel*> m_remoteLines;
+};
+
+} // namespace fernpoint
