@@ -28,5 +28,11 @@ if [ "$sanitize" = ON ]; then
   export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 fi
 
+# A short fuzzing run of every fuzz target first (a separate clang build), so that a regression
+# in a parser surfaces here; scripts/fuzz.sh runs them longer.
+if [ "$sanitize" = OFF ]; then
+  ./scripts/fuzz.sh "${FERNPOINT_FUZZ_SECONDS:-20}"
+fi
+
 # Every test starts the services it needs (private dbus-daemons, Xvfb) and stops them itself.
 ctest --test-dir "$build_dir" --output-on-failure -j 2

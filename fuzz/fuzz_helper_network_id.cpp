@@ -1,0 +1,38 @@
+// The helper's Network ID rule against a second, independent reading of it: exactly 16
+// characters, each an ASCII hexadecimal digit. Anything the rule lets through reaches the core.
+#include "FuzzCheck.h"
+#include "NetworkIdRule.h"
+
+#include <cstddef>
+#include <cstdint>
+
+using namespace fernpoint;
+
+namespace {
+
+bool isSixteenAsciiHexDigits(const QString& text)
+{
+    if (text.size() != 16)
+        return false;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool hex = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') ||
+                         (u >= u'A' && u <= u'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),
+                                           static_cast<qsizetype>(size));
+    const bool accepted = isValidNetworkId(text);
+    FUZZ_CHECK(accepted == isSixteenAsciiHexDigits(text));
+    if (!accepted)
+        FUZZ_CHECK(!invalidNetworkIdMessage().isEmpty());
+    return 0;
+}
