@@ -28,6 +28,8 @@ private Q_SLOTS:
     void decode_data();
     void decode();
     void encodesCompactArray();
+    void textRoundTrip_data();
+    void textRoundTrip();
     void timeRoundTrip_data();
     void timeRoundTrip();
 };
@@ -108,6 +110,27 @@ void TestNetworkProfileCodec::encodesCompactArray() {
     QCOMPARE(encoded, QByteArray("[{\"desc\":\"\",\"lastUsedAt\":0.5,\"name\":\"\",\"networkID\":"
                                  "\"0123456789abcdef\"},{\"desc\":\"d\",\"lastUsedAt\":2,\"name\":"
                                  "\"\xe7\xbd\x91\",\"networkID\":\"b\\\"/\\n\"}]"));
+}
+
+void TestNetworkProfileCodec::textRoundTrip_data() {
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("quotes and backslashes") << QStringLiteral("a\"b\\c\\\"");
+    QTest::newRow("every control character") << [] {
+        QString all;
+        for (char16_t c = 0; c < 0x20; ++c)
+            all += QChar(c);
+        return all + QStringLiteral("\u007f");
+    }();
+    QTest::newRow("chinese, emoji, line separator") << QStringLiteral("网络 \U0001F600 \u2028 /");
+}
+
+void TestNetworkProfileCodec::textRoundTrip() {
+    QFETCH(QString, text);
+    const QList<NetworkProfile> profiles{{text, text + text, QString(), 1.0}};
+    const DecodeResult decoded = decodeProfiles(encodeProfiles(profiles));
+    QVERIFY2(decoded.profiles, qPrintable(decoded.errorDescription));
+    QCOMPARE(*decoded.profiles, profiles);
 }
 
 void TestNetworkProfileCodec::timeRoundTrip_data() {
