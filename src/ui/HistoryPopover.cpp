@@ -325,8 +325,9 @@ void HistoryPopover::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPainterPath shape = outline();
-    painter.fillPath(shape, palette().color(QPalette::Window));
-    painter.setPen(QPen(PanelStyle::color(PanelColor::Separator, palette()).darker(115), 1.0));
+    // The base colour sets the popover apart from the window it floats over.
+    painter.fillPath(shape, palette().color(QPalette::Base));
+    painter.setPen(QPen(PanelStyle::color(PanelColor::Separator, palette()).darker(130), 1.0));
     painter.drawPath(shape);
 }
 
