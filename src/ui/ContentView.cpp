@@ -107,16 +107,13 @@ void ContentView::buildLayout() {
     fieldColumn->setSpacing(6);
     m_networkIdLabel = new QLabel(this);
     m_networkIdLabel->setFont(PanelStyle::subheadlineFont());
-    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
+    applySecondaryColors();
     fieldColumn->addWidget(m_networkIdLabel);
     auto* fieldRow = new QHBoxLayout;
     fieldRow->setSpacing(8);
     m_networkIdField = new QLineEdit(this);
     const QFont mono = PanelStyle::systemFont(PanelStyle::kBodyPoints, true);
     m_networkIdField->setFont(mono);
-    // Room for a whole ID plus the frame, but never wider than the design allows.
-    const int idWidth = QFontMetrics(mono).horizontalAdvance(QString(18, QLatin1Char('0')));
-    m_networkIdField->setMinimumWidth(qMin(kFieldMaximumWidth, idWidth));
     m_networkIdField->setMaximumWidth(kFieldMaximumWidth);
     m_networkIdField->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_networkIdField->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
@@ -173,6 +170,12 @@ void ContentView::retranslate() {
 
     m_networkIdLabel->setText(l.text(key("network_id_label")));
     m_networkIdField->setPlaceholderText(l.text(key("network_id_placeholder")));
+    // Room for a whole ID and the whole placeholder, but never wider than the design allows.
+    const QFontMetrics fieldMetrics(m_networkIdField->font());
+    const int idWidth = fieldMetrics.horizontalAdvance(QString(18, QLatin1Char('0')));
+    const int placeholderWidth =
+        fieldMetrics.horizontalAdvance(m_networkIdField->placeholderText()) + 24;
+    m_networkIdField->setMinimumWidth(qMin(kFieldMaximumWidth, qMax(idWidth, placeholderWidth)));
     m_networkIdField->setAccessibleName(l.text(key("network_id_label")));
     m_networkIdField->setAccessibleDescription(l.text(key("network_id_accessible_description")));
 
@@ -213,6 +216,20 @@ void ContentView::refresh() {
     m_natSwitch->setChecked(c.natSwitchChecked());
     m_natSwitch->setEnabled(c.natSwitchEnabled());
     m_natSwitch->setSecondaryLabel(!c.natSwitchEnabled());
+}
+
+void ContentView::applySecondaryColors() {
+    // Derived from the view's own palette, which follows the desktop's light or dark scheme.
+    QPalette labelPalette = m_networkIdLabel->palette();
+    labelPalette.setColor(QPalette::WindowText,
+                          PanelStyle::color(PanelColor::Secondary, palette()));
+    m_networkIdLabel->setPalette(labelPalette);
+}
+
+void ContentView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_networkIdLabel)
+        applySecondaryColors();
 }
 
 void ContentView::showPopover(bool show) {

@@ -56,12 +56,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildLayout();
     void retranslate();
     void refresh();
     void showPopover(bool show);
+    void applySecondaryColors();
 
     Localizer& m_localizer;
     std::unique_ptr<GatewayManager> m_manager;

@@ -6,6 +6,7 @@
 #include "SegmentedPicker.h"
 #include "ToggleSwitch.h"
 #include "UiTestRig.h"
+#include "WindowTexts.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -20,63 +21,6 @@ using namespace fernpoint;
 namespace {
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
-
-// Every key the window and its panels may show; none of them may reach the screen raw.
-const QStringList kKeys = {QStringLiteral("app_title"),
-                           QStringLiteral("network_id_label"),
-                           QStringLiteral("network_id_placeholder"),
-                           QStringLiteral("history_button"),
-                           QStringLiteral("button_connect"),
-                           QStringLiteral("button_disconnect"),
-                           QStringLiteral("nat_toggle_title"),
-                           QStringLiteral("status_connected"),
-                           QStringLiteral("status_disconnected"),
-                           QStringLiteral("network_status_title"),
-                           QStringLiteral("network_status_empty"),
-                           QStringLiteral("status_row_conn_state"),
-                           QStringLiteral("status_row_network_name"),
-                           QStringLiteral("status_row_network_desc"),
-                           QStringLiteral("status_row_local_mgmt"),
-                           QStringLiteral("status_row_listen_port"),
-                           QStringLiteral("status_row_core_state"),
-                           QStringLiteral("status_row_peer_count"),
-                           QStringLiteral("status_row_last_policy"),
-                           QStringLiteral("status_row_nat"),
-                           QStringLiteral("nat_on"),
-                           QStringLiteral("nat_off"),
-                           QStringLiteral("status_row_endpoints_title"),
-                           QStringLiteral("status_row_remote_mgmt_title"),
-                           QStringLiteral("history_title"),
-                           QStringLiteral("history_empty"),
-                           QStringLiteral("history_delete_one"),
-                           QStringLiteral("history_clear_all"),
-                           QStringLiteral("language_picker_accessible_name"),
-                           QStringLiteral("network_id_accessible_description"),
-                           QStringLiteral("history_button_accessible_description"),
-                           QStringLiteral("nat_toggle_accessible_description"),
-                           QStringLiteral("error_banner_accessible_name")};
-
-// The texts a user (or a screen reader) can read in the widget tree.
-QStringList visibleTexts(const QWidget& root) {
-    QStringList texts;
-    QList<QWidget*> widgets = root.findChildren<QWidget*>();
-    widgets.prepend(const_cast<QWidget*>(&root));
-    for (const QWidget* widget : widgets) {
-        if (!widget->isVisibleTo(&root) && widget != &root)
-            continue;
-        if (const auto* label = qobject_cast<const QLabel*>(widget))
-            texts << label->text();
-        if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
-            texts << button->text();
-        if (const auto* field = qobject_cast<const QLineEdit*>(widget))
-            texts << field->placeholderText();
-        if (const auto* box = qobject_cast<const QGroupBox*>(widget))
-            texts << box->title();
-        texts << widget->accessibleName() << widget->accessibleDescription() << widget->toolTip();
-    }
-    texts.removeAll(QString());
-    return texts;
-}
 
 struct ViewRig : test::ControllerRig {
     ViewRig()
@@ -164,9 +108,9 @@ void tst_ContentView::languageSwitchRetranslatesInPlace() {
         QCOMPARE(view.languagePicker()->selectedIndex(), segment);
         QCOMPARE(view.mainButton()->text(), connectText);
 
-        const QStringList texts = visibleTexts(view);
+        const QStringList texts = test::visibleTexts(view);
         for (const QString& text : texts)
-            QVERIFY2(!kKeys.contains(text), qPrintable(QStringLiteral("raw key: ") + text));
+            QVERIFY2(!test::kWindowKeys.contains(text), qPrintable(QStringLiteral("raw key: ") + text));
         Localizer expected{QLocale(QStringLiteral("en_US"))};
         expected.setAppLanguage(rig.settings.value(Localizer::kSettingKey).toString());
         for (const QString& key : shownKeys) {

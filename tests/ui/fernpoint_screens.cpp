@@ -1,0 +1,185 @@
+// Renders the real main window in its main states and saves a PNG of each:
+//   fernpoint-screens --out DIR [--fake] [--check]
+// --fake   a helper living in this program (tests); without it the helper on the system bus
+//          (DBUS_SYSTEM_BUS_ADDRESS) is used, as the demo does.
+// --check  exits 1 when any window shows a text key instead of its text.
+// Nothing here can install: the installer's privileged step is a stand-in that refuses.
+#include "ContentController.h"
+#include "ContentView.h"
+#include "GatewayManager.h"
+#include "HelperClient.h"
+#include "HelperInstaller.h"
+#include "Localizer.h"
+#include "PrivateBus.h"
+#include "UiTestFakes.h"
+#include "WindowTexts.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QSettings>
+#include <QTest>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+using namespace fernpoint;
+
+namespace {
+
+class BusNameProbe final : public HelperJobProbe {
+public:
+    bool isHelperJobPresent() override {
+        QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
+        return bus && bus->isServiceRegistered(QString(HelperInstaller::helperLabel)).value();
+    }
+};
+
+class RefusingRunner final : public PrivilegedRunner {
+public:
+    Outcome run(const QString&, const QStringList&) override {
+        return {Outcome::Kind::AuthorizerMissing, 0, QString()};
+    }
+};
+
+QPalette darkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2e));
+    p.setColor(QPalette::WindowText, QColor(0xec, 0xec, 0xee));
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    p.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
+    p.setColor(QPalette::Text, QColor(0xec, 0xec, 0xee));
+    p.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x90));
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ButtonText, QColor(0xec, 0xec, 0xee));
+    p.setColor(QPalette::Highlight, QColor(0x2f, 0x7c, 0xf6));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x5a));
+    p.setColor(QPalette::Midlight, QColor(0x48, 0x48, 0x4c));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+    p.setColor(QPalette::Light, QColor(0x60, 0x60, 0x66));
+    p.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3e));
+    p.setColor(QPalette::ToolTipText, QColor(0xec, 0xec, 0xee));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x86));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x86));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x86));
+    return p;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
+    QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    const QStringList args = QCoreApplication::arguments();
+    const bool fake = args.contains(QStringLiteral("--fake"));
+    const bool check = args.contains(QStringLiteral("--check"));
+    const qsizetype outIndex = args.indexOf(QStringLiteral("--out"));
+    if (outIndex < 0 || outIndex + 1 >= args.size()) {
+        std::fputs("usage: fernpoint-screens --out DIR [--fake] [--check]\n", stderr);
+        return 64;
+    }
+    const QDir out(args[outIndex + 1]);
+    QDir().mkpath(out.path());
+
+    // The fake mode keeps every file of its own in a temporary home.
+    std::unique_ptr<test::TemporaryHome> home;
+    if (fake)
+        home = std::make_unique<test::TemporaryHome>();
+    QSettings settings;
+    settings.setValue(HelperInstaller::installedVersionKey,
+                      QString(HelperInstaller::requiredHelperVersion));
+
+    test::FakeHelperClient fakeClient;
+    test::FakeJobProbe fakeProbe;
+    BusNameProbe busProbe;
+    RefusingRunner runner;
+    HelperJobProbe& probe = fake ? static_cast<HelperJobProbe&>(fakeProbe) : busProbe;
+    HelperClient& client = fake ? static_cast<HelperClient&>(fakeClient) : HelperClient::shared();
+    HelperInstaller installer(probe, runner, settings, QStringLiteral("/nonexistent/helper"));
+    Localizer localizer(QLocale(QStringLiteral("en_US")));
+
+    QMainWindow window;
+    window.setWindowTitle(QStringLiteral("FernPoint"));
+    auto* view = new ContentView(client, installer, localizer, settings);
+    window.setCentralWidget(view);
+    ContentController& controller = view->controller();
+    controller.chooseLanguage(2);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fputs("fernpoint-screens: the window never appeared\n", stderr);
+        return 1;
+    }
+
+    int failures = 0;
+    QTextStream console(stdout);
+    const auto shoot = [&](const QString& name) {
+        window.adjustSize();
+        QTest::qWait(150);
+        const QString path = out.filePath(name + QStringLiteral(".png"));
+        if (!window.grab().save(path)) {
+            console << "cannot write " << path << Qt::endl;
+            ++failures;
+            return;
+        }
+        console << path << Qt::endl;
+        if (!check)
+            return;
+        for (const QString& text : test::visibleTexts(window)) {
+            if (test::kWindowKeys.contains(text)) {
+                console << name << ": raw key shown: " << text << Qt::endl;
+                ++failures;
+            }
+        }
+    };
+
+    shoot(QStringLiteral("empty"));
+
+    view->networkIdField()->setFocus();
+    QTest::keyClicks(view->networkIdField(), QStringLiteral("8056c2e21c000001"));
+    controller.pressMainButton();
+    const bool connected = QTest::qWaitFor(
+        [&] {
+            const auto& status = view->manager().currentStatus();
+            return status && status->isConnected;
+        },
+        30000);
+    if (!connected) {
+        console << "the gateway did not connect; last error: "
+                << view->manager().lastErrorMessage().value_or(QStringLiteral("none"))
+                << Qt::endl;
+        ++failures;
+    }
+    shoot(QStringLiteral("connected"));
+
+    const QStringList languages = {QStringLiteral("system"), QStringLiteral("zhHans"),
+                                   QStringLiteral("en"), QStringLiteral("ja")};
+    for (int i = 0; i < languages.size(); ++i) {
+        controller.chooseLanguage(i);
+        shoot(QStringLiteral("language-") + languages[i]);
+    }
+
+    controller.chooseLanguage(2);
+    view->manager().setLastErrorMessage(
+        localizer.processText(QStringLiteral("error_helper_install_failed_prefix")) +
+        QStringLiteral("AuthorizationCopyRights 失败: -60006. The administrator prompt was "
+                       "dismissed before the helper could be installed; open the window again "
+                       "to retry the installation."));
+    shoot(QStringLiteral("error-banner"));
+    view->manager().setLastErrorMessage(QString());
+    shoot(QStringLiteral("error-banner-empty"));
+    view->manager().setLastErrorMessage(std::nullopt);
+
+    QApplication::setPalette(darkPalette());
+    controller.chooseLanguage(3);
+    shoot(QStringLiteral("dark-ja"));
+
+    console << "screenshots in " << out.absolutePath() << Qt::endl;
+    return failures == 0 ? 0 : 1;
+}
