@@ -416,16 +416,6 @@ private Q_SLOTS:
         QVERIFY(!port.isElided());
         QVERIFY(port.toolTip().isEmpty());
     }
-
-    void rowsAreNamedForScreenReaders() {
-        Panel panel;
-        QVERIFY(panel.publish(fernpoint::test::fullStatusData()));
-        for (const StatusRow* row : panel.box.rows()) {
-            const QString expected = row->title() + QStringLiteral(": ") + row->value();
-            QCOMPARE(row->accessibleName(), expected);
-            QCOMPARE(row->valueLabel().accessibleName(), expected);
-        }
-    }
 };
 
 QTEST_MAIN(StatusPanelTest)
