@@ -1,0 +1,160 @@
+#include "TerminalText.h"
+
+#include "HistoryActions.h"
+#include "StatusRows.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace fernpoint {
+namespace {
+
+const QLatin1StringView kIndent("  ");
+const QLatin1StringView kColumnGap("  ");
+// The window draws a green or grey dot before the indicator and a green or red one before each
+// endpoint; a terminal may have no colour, so the shapes differ as well.
+const QString kConnectedMark = QStringLiteral("●");
+const QString kDisconnectedMark = QStringLiteral("○");
+const QString kReachableMark = QStringLiteral("✓");
+const QString kUnreachableMark = QStringLiteral("✗");
+
+bool isWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+           (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+QString padded(const QString& text, int width) {
+    return text + QString(std::max(0, width - terminalWidth(text)), QLatin1Char(' '));
+}
+
+int widest(const QStringList& texts) {
+    int width = 0;
+    for (const QString& text : texts)
+        width = std::max(width, terminalWidth(text));
+    return width;
+}
+
+// Texts from the helper or the history file go into one line of a table: control characters
+// (line breaks, tabs, escapes) would break the line or drive the terminal, so they become spaces.
+QString oneLine(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+QString indicatorText(bool isRunning, const TextLookup& lookup) {
+    return isRunning
+               ? kConnectedMark + QLatin1Char(' ') + lookup(QStringLiteral("status_connected"))
+               : kDisconnectedMark + QLatin1Char(' ') +
+                     lookup(QStringLiteral("status_disconnected"));
+}
+
+} // namespace
+
+QString statusReport(const StatusReplyEffect& effect, const TextLookup& lookup) {
+    QString out = indicatorText(effect.isRunning, lookup) + QLatin1Char('\n');
+    out += lookup(QStringLiteral("network_status_title")) + QLatin1Char('\n');
+    if (!effect.snapshot) {
+        out += kIndent + lookup(QStringLiteral("network_status_empty")) + QLatin1Char('\n');
+        return out;
+    }
+
+    const StatusRows rows(*effect.snapshot, lookup);
+    QStringList titles;
+    for (const StatusRows::Row& row : rows.rows())
+        titles.append(lookup(row.titleKey));
+    const int titleWidth = widest(titles);
+    for (qsizetype i = 0; i < rows.rows().size(); ++i) {
+        out += kIndent + padded(titles.at(i), titleWidth) + kColumnGap +
+               oneLine(rows.rows().at(i).value) + QLatin1Char('\n');
+    }
+    // As in the window, an empty list shows nothing, not even its heading.
+    if (!rows.endpoints().isEmpty()) {
+        out += lookup(QStringLiteral("status_row_endpoints_title")) + QLatin1Char('\n');
+        for (const StatusRows::Endpoint& endpoint : rows.endpoints()) {
+            const bool reachable = endpoint.dotColor == PanelColor::Green;
+            out += kIndent + (reachable ? kReachableMark : kUnreachableMark) + QLatin1Char(' ') +
+                   oneLine(endpoint.address) + QLatin1Char('\n');
+        }
+    }
+    if (!rows.remoteManagement().isEmpty()) {
+        out += lookup(QStringLiteral("status_row_remote_mgmt_title")) + QLatin1Char('\n');
+        for (const QString& address : rows.remoteManagement())
+            out += kIndent + oneLine(address) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString watchStateLine(const StatusReplyEffect& effect, const TextLookup& lookup) {
+    if (effect.errorLine)
+        return oneLine(*effect.errorLine);
+    const QString indicator = indicatorText(effect.isRunning, lookup);
+    if (!effect.snapshot)
+        return indicator + kColumnGap + lookup(QStringLiteral("network_status_empty"));
+    const GatewayStatusDetail& detail = *effect.snapshot;
+    const auto field = [&lookup](const char* key, const QString& value) {
+        return kColumnGap + lookup(QLatin1StringView(key)) + QStringLiteral(": ") + oneLine(value);
+    };
+    return indicator + field("status_row_conn_state", detail.statusText) +
+           field("status_row_core_state", StatusRows::optionalText(detail.coreState)) +
+           field("status_row_peer_count", StatusRows::integerText(detail.peerCount));
+}
+
+QString historyReport(const QList<NetworkProfile>& profiles, const TextLookup& lookup) {
+    if (profiles.isEmpty())
+        return lookup(QStringLiteral("history_empty")) + QLatin1Char('\n');
+
+    QStringList titles{lookup(QStringLiteral("ctl_history_heading_network"))};
+    QStringList ids{lookup(QStringLiteral("network_id_label"))};
+    QStringList times{lookup(QStringLiteral("ctl_history_heading_last_used"))};
+    for (const NetworkProfile& profile : profiles) {
+        titles.append(oneLine(HistoryActions::rowTitle(profile)));
+        ids.append(oneLine(profile.networkID));
+        times.append(lastUsedText(profile.lastUsedAt));
+    }
+    const int titleWidth = widest(titles);
+    const int idWidth = widest(ids);
+    QString out;
+    for (qsizetype i = 0; i < titles.size(); ++i) {
+        out += padded(titles.at(i), titleWidth) + kColumnGap + padded(ids.at(i), idWidth) +
+               kColumnGap + times.at(i) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString lastUsedText(double lastUsedAt) {
+    const double seconds = lastUsedAt + kSecondsFrom1970To2001;
+    // Years 1 to 9999 are the dates the format can show.
+    constexpr double kFirst = -62135596800.0;
+    constexpr double kLast = 253402300799.0;
+    if (!std::isfinite(seconds) || seconds < kFirst || seconds > kLast)
+        return QString(StatusRows::kAbsentValue);
+    const auto milliseconds = static_cast<qint64>(std::floor(seconds * 1000.0));
+    return QDateTime::fromMSecsSinceEpoch(milliseconds)
+        .toLocalTime()
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+int terminalWidth(const QString& text) {
+    int width = 0;
+    for (const char32_t c : QStringView(text).toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing ||
+            category == QChar::Other_Format)
+            continue;
+        width += isWide(c) ? 2 : 1;
+    }
+    return width;
+}
+
+} // namespace fernpoint
