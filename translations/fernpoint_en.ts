@@ -163,5 +163,25 @@
         <source>Quit FernPoint</source>
         <translation>Quit FernPoint</translation>
     </message>
+    <message id="ctl_status_no_json">
+        <source>The helper sent no status JSON text</source>
+        <translation>The helper sent no status JSON text</translation>
+    </message>
+    <message id="ctl_nat_refused_running">
+        <source>NAT cannot be changed while the gateway is running; disconnect first</source>
+        <translation>NAT cannot be changed while the gateway is running; disconnect first</translation>
+    </message>
+    <message id="ctl_history_unreadable">
+        <source>Cannot read the history file %1: %2</source>
+        <translation>Cannot read the history file %1: %2</translation>
+    </message>
+    <message id="ctl_history_heading_network">
+        <source>Network</source>
+        <translation>Network</translation>
+    </message>
+    <message id="ctl_history_heading_last_used">
+        <source>Last Used</source>
+        <translation>Last Used</translation>
+    </message>
 </context>
 </TS>

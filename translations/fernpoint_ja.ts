@@ -163,5 +163,25 @@
         <source>Quit FernPoint</source>
         <translation>FernPoint を終了</translation>
     </message>
+    <message id="ctl_status_no_json">
+        <source>The helper sent no status JSON text</source>
+        <translation>ヘルパーから状態 JSON テキストが返されませんでした</translation>
+    </message>
+    <message id="ctl_nat_refused_running">
+        <source>NAT cannot be changed while the gateway is running; disconnect first</source>
+        <translation>ゲートウェイの実行中は NAT を変更できません。先に切断してください</translation>
+    </message>
+    <message id="ctl_history_unreadable">
+        <source>Cannot read the history file %1: %2</source>
+        <translation>履歴ファイル %1 を読み取れません: %2</translation>
+    </message>
+    <message id="ctl_history_heading_network">
+        <source>Network</source>
+        <translation>ネットワーク</translation>
+    </message>
+    <message id="ctl_history_heading_last_used">
+        <source>Last Used</source>
+        <translation>最終使用日時</translation>
+    </message>
 </context>
 </TS>

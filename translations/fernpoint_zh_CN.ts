@@ -163,5 +163,25 @@
         <source>Quit FernPoint</source>
         <translation>退出 FernPoint</translation>
     </message>
+    <message id="ctl_status_no_json">
+        <source>The helper sent no status JSON text</source>
+        <translation>助手程序没有返回状态 JSON 文本</translation>
+    </message>
+    <message id="ctl_nat_refused_running">
+        <source>NAT cannot be changed while the gateway is running; disconnect first</source>
+        <translation>网关运行期间不能更改 NAT，请先断开连接</translation>
+    </message>
+    <message id="ctl_history_unreadable">
+        <source>Cannot read the history file %1: %2</source>
+        <translation>无法读取历史记录文件 %1：%2</translation>
+    </message>
+    <message id="ctl_history_heading_network">
+        <source>Network</source>
+        <translation>网络</translation>
+    </message>
+    <message id="ctl_history_heading_last_used">
+        <source>Last Used</source>
+        <translation>上次使用</translation>
+    </message>
 </context>
 </TS>

@@ -2,7 +2,7 @@
 
 #include "ConsoleWriter.h"
 #include "NetworkIdText.h"
-#include "StatusJsonParser.h"
+#include "StatusReplyEffect.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -16,11 +16,6 @@
 
 namespace fernpoint {
 namespace {
-
-const QString& invalidNetworkIdLine() {
-    static const QString line = QStringLiteral("Network ID 必须是 16 位十六进制字符串");
-    return line;
-}
 
 // Runs `work` on the main thread as one unit of work, later, never inside the caller: the helper
 // client may complete on any thread, or synchronously inside the call that sent the message.
@@ -94,7 +89,7 @@ void GatewayManager::setIsBusy(bool value) {
 void GatewayManager::startGateway() {
     const QString networkID = trimmedWhitespaceAndNewlines(m_networkID);
     if (!hasNetworkIdLength(networkID)) {
-        setLastErrorMessage(invalidNetworkIdLine());
+        setLastErrorMessage(kNetworkIdLengthMessage.toString());
         return;
     }
     setIsBusy(true);
@@ -183,46 +178,19 @@ void GatewayManager::queryStatus() {
 }
 
 void GatewayManager::applyStatusResult(const HelperResult<GatewayStatus>& result) {
-    const auto clear = [this] {
-        setCurrentStatus(std::nullopt);
-        setIsRunning(false);
-        setUiRunning(false);
-    };
-
-    if (!result.isSuccess()) {
-        setLastErrorMessage(result.error().errorLine());
-        clear();
-        return;
-    }
-
-    // The reply's own "ok" flag is not consulted: the JSON text decides.
-    const GatewayStatus& status = result.value();
-    setLastStatusJSON(status.statusJSON.value_or(QString()));
-    if (!status.statusJSON) {
-        setCurrentStatus(std::nullopt);
-        setIsRunning(status.isRunning);
-        setUiRunning(status.isRunning);
-        return;
-    }
-
-    StatusParseOutcome parsed = parseStatusJson(*status.statusJSON);
-    if (parsed.consoleLine)
-        ConsoleWriter::writeLine(*parsed.consoleLine);
-    if (parsed.kind != StatusParseOutcome::Kind::Snapshot || !parsed.snapshot) {
-        clear();
-        return;
-    }
-
-    const GatewayStatusDetail& snapshot = *parsed.snapshot;
-    const bool coreUp =
-        snapshot.coreState && (*snapshot.coreState == QLatin1StringView("running") ||
-                               *snapshot.coreState == QLatin1StringView("starting"));
-    const bool connected = snapshot.isConnected;
-    const bool nat = snapshot.natEnabled;
-    setCurrentStatus(std::move(parsed.snapshot));
-    setIsRunning(connected);
-    setUiRunning(coreUp);
-    setNatEnabled(nat);
+    StatusReplyEffect effect = statusReplyEffect(result);
+    // The fields are set in this order for every outcome; a failed request keeps the last text.
+    if (effect.errorLine)
+        setLastErrorMessage(*effect.errorLine);
+    else
+        setLastStatusJSON(effect.lastStatusJSON);
+    if (effect.consoleLine)
+        ConsoleWriter::writeLine(*effect.consoleLine);
+    setCurrentStatus(std::move(effect.snapshot));
+    setIsRunning(effect.isRunning);
+    setUiRunning(effect.uiRunning);
+    if (effect.natEnabled)
+        setNatEnabled(*effect.natEnabled);
 }
 
 } // namespace fernpoint

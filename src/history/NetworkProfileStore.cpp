@@ -65,6 +65,14 @@ bool createDirectoryWithParents(const QString& path, QString* description) {
 
 } // namespace
 
+QList<NetworkProfile> sortedNewestFirst(QList<NetworkProfile> profiles) {
+    std::stable_sort(profiles.begin(), profiles.end(),
+                     [](const NetworkProfile& a, const NetworkProfile& b) {
+                         return a.lastUsedAt > b.lastUsedAt;
+                     });
+    return profiles;
+}
+
 NetworkProfileStore::NetworkProfileStore(QObject* parent)
     : NetworkProfileStore(defaultDirectory(), &NetworkProfileStore::currentTime, parent) {}
 
@@ -140,12 +148,7 @@ std::optional<NetworkProfile> NetworkProfileStore::mostRecentProfile() const {
 }
 
 QList<NetworkProfile> NetworkProfileStore::sortedByMostRecent() const {
-    QList<NetworkProfile> sorted = m_profiles;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const NetworkProfile& a, const NetworkProfile& b) {
-                         return a.lastUsedAt > b.lastUsedAt;
-                     });
-    return sorted;
+    return sortedNewestFirst(m_profiles);
 }
 
 double NetworkProfileStore::currentTime() {

@@ -11,6 +11,10 @@
 
 namespace fernpoint {
 
+// Newest first; entries with equal times keep their given order. Also for readers of the history
+// file that must not construct a store (construction creates the folder and rewrites the file).
+QList<NetworkProfile> sortedNewestFirst(QList<NetworkProfile> profiles);
+
 // The networks used before, kept in memory (the master copy) and in networks.json, which is
 // rewritten atomically after every change.
 class NetworkProfileStore final : public QObject {
