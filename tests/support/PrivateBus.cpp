@@ -89,22 +89,34 @@ PrivateBus::PrivateBus(const Options& options)
         return;
     config.write(configuration(socketPath, options).toUtf8());
     config.close();
+    m_configPath = configPath;
+    launch();
+}
 
+bool PrivateBus::launch() {
+    m_address.clear();
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty())
-        return;
+    if (daemon.isEmpty() || m_configPath.isEmpty())
+        return false;
     m_daemon = std::make_unique<QProcess>();
     m_daemon->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_daemon->start(daemon, {QStringLiteral("--config-file=") + configPath,
+    m_daemon->start(daemon, {QStringLiteral("--config-file=") + m_configPath,
                              QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!m_daemon->waitForStarted(5000))
-        return;
+        return false;
     QDeadlineTimer deadline(10000);
     while (!m_daemon->canReadLine() && !deadline.hasExpired() &&
            m_daemon->state() == QProcess::Running)
         m_daemon->waitForReadyRead(100);
     if (m_daemon->canReadLine())
         m_address = QString::fromUtf8(m_daemon->readLine()).trimmed();
+    return isRunning();
+}
+
+bool PrivateBus::restart() {
+    kill();
+    // The daemon replaces the stale socket file the killed one left behind.
+    return launch();
 }
 
 PrivateBus::~PrivateBus() {

@@ -38,11 +38,18 @@ public:
     bool reload();
     // Stops the daemon at once (SIGKILL), as if it had crashed.
     void kill();
+    // Kills the daemon if it still runs and starts a new one on the same socket path. The new
+    // daemon has a new server GUID, so address() changes; an address without the "guid=" part
+    // reaches either daemon.
+    bool restart();
 
 private:
+    bool launch();
+
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_daemon;
     QString m_address;
+    QString m_configPath;
 };
 
 // Points HOME and the XDG folders at a temporary folder for as long as it lives, and restores
