@@ -117,12 +117,12 @@ void CommandRunner::connectGateway(const QString& networkIDAsGiven, std::optiona
     // The window connects with the NAT setting its last status showed; so does the terminal.
     m_client.gatewayStatus(
         onMainThread<GatewayStatus>([this, networkID](HelperResult<GatewayStatus> result) {
-            const StatusReplyEffect effect = statusReplyEffect(result);
             if (!result.isSuccess()) {
                 failWith(result.error());
                 return;
             }
-            startGateway(networkID, effect.natEnabled.value_or(false));
+            // A status without a snapshot leaves the window's switch at its first value, off.
+            startGateway(networkID, statusReplyEffect(result).natEnabled.value_or(false));
         }));
 }
 
