@@ -25,7 +25,17 @@ bool DBusInstanceSignal::subscribe(std::function<void()> handler) {
     }
     // Any sender: the second instance has its own unique name on the bus.
     m_subscribed = m_bus.connect(QString(), kPath, kInterface, kMember, this, SLOT(onSignal()));
+    // The match rule travels to the bus asynchronously; a round trip on the same connection
+    // makes sure the bus applies it before launching goes on, so an instance started right
+    // after this one is not missed.
+    if (m_subscribed)
+        roundTrip();
     return m_subscribed;
+}
+
+void DBusInstanceSignal::roundTrip() {
+    if (QDBusConnectionInterface* bus = m_bus.interface())
+        bus->isServiceRegistered(QStringLiteral("org.freedesktop.DBus"));
 }
 
 bool DBusInstanceSignal::send() {
@@ -37,8 +47,7 @@ bool DBusInstanceSignal::send() {
     // QDBusConnection::send only queues the message. Messages on one connection leave in order,
     // so a round trip to the bus itself guarantees that the signal has been written before the
     // caller exits.
-    if (QDBusConnectionInterface* bus = m_bus.interface())
-        bus->isServiceRegistered(QStringLiteral("org.freedesktop.DBus"));
+    roundTrip();
     return true;
 }
 

@@ -26,6 +26,8 @@ private Q_SLOTS:
     void onSignal();
 
 private:
+    void roundTrip();
+
     QDBusConnection m_bus;
     std::function<void()> m_handler;
     bool m_subscribed = false;
