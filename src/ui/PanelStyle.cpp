@@ -87,8 +87,12 @@ QFont PanelStyle::subheadlineFont() {
 }
 
 void PanelStyle::applyTextColor(QWidget& widget, PanelColor name) {
+    // The colour is worked out from the surroundings, never from the widget's own palette: that
+    // one already carries the colour set last time, and deriving from it again would drift (a
+    // secondary text fading towards the background with every status update).
+    const QWidget* parent = widget.parentWidget();
+    const QColor colour = color(name, parent ? parent->palette() : QApplication::palette(&widget));
     QPalette palette = widget.palette();
-    const QColor colour = color(name, palette);
     palette.setColor(QPalette::WindowText, colour);
     palette.setColor(QPalette::Text, colour);
     palette.setColor(QPalette::ButtonText, colour);

@@ -387,6 +387,27 @@ private Q_SLOTS:
         QCOMPARE(panel.values().at(6), QStringLiteral("8"));
     }
 
+    // Colours are set again on every update; they must come out the same each time, and a value
+    // that turns from green back to primary must really be drawn in the primary colour again.
+    void repeatedUpdatesKeepTheDrawnColours() {
+        Panel panel;
+        const QJsonObject connected = fernpoint::test::fullStatusData();
+        const QJsonObject disconnected =
+            withField(connected, QStringLiteral("conn_state"), QStringLiteral("disconnected"));
+        QVERIFY(panel.publish(disconnected));
+        const StatusRow* connection = panel.box.rows().at(0);
+        const StatusRow* nat = panel.box.rows().at(8);
+        const QColor primary = connection->valueLabel().palette().color(QPalette::WindowText);
+        const QColor natColour = nat->valueLabel().palette().color(QPalette::WindowText);
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY(panel.publish(connected));
+            QVERIFY(panel.publish(disconnected));
+        }
+        QCOMPARE(connection->valueLabel().palette().color(QPalette::WindowText), primary);
+        QCOMPARE(nat->valueLabel().palette().color(QPalette::WindowText), natColour);
+        QVERIFY(natColour != panel.box.palette().color(QPalette::Window));
+    }
+
     void longValuesAreElidedButCopiedWhole() {
         Panel panel;
         const QString description =
