@@ -25,17 +25,20 @@ mkdir -p "$build_dir/artifacts"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TZ=UTC
+status=0
 for target in "${targets[@]}"; do
   work="$build_dir/corpus/$target"
   mkdir -p "$work"
   rm -f "$build_dir/artifacts/$target-"*
-  echo "fuzz: $target for ${seconds}s"
-  "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="$build_dir/artifacts/$target-" "$work" "fuzz/corpus/$target" 2>&1 |
-    grep -E '^(stat::number_of_executed_units|stat::new_units_added|==[0-9]+==ERROR|SUMMARY|.*check failed)' || true
-  if ls "$build_dir/artifacts/$target-"* >/dev/null 2>&1; then
-    echo "fuzz: $target found a fault; inputs in $build_dir/artifacts/" >&2
-    exit 1
+  log="$build_dir/fuzz-$target.log"
+  if "$build_dir/bin/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+       -artifact_prefix="$build_dir/artifacts/$target-" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    echo "fuzz: $target: ${runs:-?} runs in ${seconds}s, no fault"
+  else
+    echo "fuzz: $target found a fault (inputs in $build_dir/artifacts/, log in $log):" >&2
+    grep -E 'ERROR|SUMMARY|check failed' "$log" | head -5 >&2
+    status=1
   fi
 done
-echo "fuzz: no faults"
+exit $status
