@@ -11,6 +11,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build="$root/build-demo"
 
+# On a fresh machine: the Debian packages first (asks for root only when something is missing).
+./scripts/setup-debian.sh
+
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 headless=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then headless=1; fi
