@@ -33,14 +33,11 @@ void TestNetworkIdText::trimming_data() {
     QTest::newRow("line and paragraph separators, next line")
         << QStringLiteral("\u2028\u0085ab\u2029") << QStringLiteral("ab")
         << QStringLiteral("\u2028\u0085ab\u2029");
-    QTest::newRow("inner blanks stay")
-        << QStringLiteral(" a b ") << QStringLiteral("a b") << QStringLiteral("a b");
     QTest::newRow("zero-width space is not white space")
         << QStringLiteral("\u200Bab\u200B") << QStringLiteral("\u200Bab\u200B")
         << QStringLiteral("\u200Bab\u200B");
     QTest::newRow("only white space")
         << QStringLiteral(" \t\n ") << QString() << QStringLiteral("\n");
-    QTest::newRow("empty") << QString() << QString() << QString();
     QTest::newRow("emoji at both ends kept whole")
         << QStringLiteral(" \U0001F600x\U0001F600 ") << QStringLiteral("\U0001F600x\U0001F600")
         << QStringLiteral("\U0001F600x\U0001F600");
@@ -59,14 +56,12 @@ void TestNetworkIdText::graphemes_data() {
     QTest::addColumn<int>("count");
 
     QTest::newRow("empty") << QString() << 0;
-    QTest::newRow("ascii") << QStringLiteral("abc") << 3;
     QTest::newRow("combining acute accent") << QStringLiteral("e\u0301") << 1;
     QTest::newRow("crlf is one character") << QStringLiteral("\r\n") << 1;
     QTest::newRow("family emoji joined by ZWJ")
         << QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467") << 1;
     QTest::newRow("two flags") << QStringLiteral("\U0001F1E8\U0001F1F3\U0001F1EF\U0001F1F5") << 2;
     QTest::newRow("decomposed hangul syllable") << QStringLiteral("\u1112\u1161\u11AB") << 1;
-    QTest::newRow("chinese") << QStringLiteral("网络标识") << 4;
 }
 
 void TestNetworkIdText::graphemes() {
@@ -83,17 +78,12 @@ void TestNetworkIdText::networkIdLength_data() {
     QTest::newRow("15") << QStringLiteral("0123456789abcde") << false;
     QTest::newRow("17") << QStringLiteral("0123456789abcdef0") << false;
     QTest::newRow("16 non-hex characters") << QStringLiteral("zzzzzzzzzzzzzzzz") << true;
-    QString accented;
-    for (int i = 0; i < 16; ++i)
-        accented += QStringLiteral("e\u0301");
+    const QString accented = QStringLiteral("e\u0301").repeated(16);
     QTest::newRow("16 accented letters, 32 code units") << accented << true;
     QTest::newRow("15 accented letters and a lone accent")
         << accented.left(30) + QStringLiteral("\u0301") << false;
-    QString flags;
-    for (int i = 0; i < 16; ++i)
-        flags += QStringLiteral("\U0001F1E8\U0001F1F3");
-    QTest::newRow("16 flags") << flags << true;
-    QTest::newRow("8 flags, 32 code units") << flags.left(32) << false;
+    QTest::newRow("8 flags, 32 code units")
+        << QStringLiteral("\U0001F1E8\U0001F1F3").repeated(8) << false;
     QTest::newRow("blanks are characters too") << QStringLiteral(" 0123456789abcde") << true;
 }
 

@@ -1,5 +1,5 @@
 // The gateway controller on the real helper client, against the scripted helper on a private
-// bus: what the user sees when the helper accepts, refuses or dies during a connect.
+// bus: what the user sees when the helper accepts or refuses a connect.
 
 #include "DBusHelperClient.h"
 #include "GatewayManager.h"
@@ -7,8 +7,6 @@
 #include "ScriptedHelperProcess.h"
 
 #include <QTest>
-
-#include <memory>
 
 using namespace fernpoint;
 using fernpoint::test::PrivateBus;
@@ -20,7 +18,6 @@ Q_DECLARE_METATYPE(Reply)
 namespace {
 
 constexpr int kWaitMs = 15000;
-
 const QString kRunningStatus =
     QStringLiteral(R"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
                    R"("state":"running","Nat":true,"peers":2}})");
@@ -37,22 +34,18 @@ private Q_SLOTS:
 
 void TestControllerOverBus::connect_data() {
     QTest::addColumn<Reply>("startReply");
-    QTest::addColumn<bool>("killDuringStart");
-    QTest::addColumn<QString>("errorLine"); // a prefix; null when no error is expected
+    QTest::addColumn<QString>("errorLine"); // null when no error is expected
 
-    QTest::newRow("accepted") << Reply::answer(true) << false << QString();
+    QTest::newRow("accepted") << Reply::answer(true) << QString();
     QTest::newRow("refused without a message")
-        << Reply::answer(false) << false << QStringLiteral("unknown error");
+        << Reply::answer(false) << QStringLiteral("unknown error");
     QTest::newRow("refused with a message")
-        << Reply::answer(false, QStringLiteral("core binary missing")) << false
+        << Reply::answer(false, QStringLiteral("core binary missing"))
         << QStringLiteral("core binary missing");
-    QTest::newRow("helper killed during the start")
-        << Reply::with(Reply::Behaviour::Answer, 60000) << true << QStringLiteral("XPC 通信错误：");
 }
 
 void TestControllerOverBus::connect() {
     QFETCH(Reply, startReply);
-    QFETCH(bool, killDuringStart);
     QFETCH(QString, errorLine);
 
     PrivateBus bus;
@@ -68,42 +61,26 @@ void TestControllerOverBus::connect() {
     manager.setNetworkID(QStringLiteral(" \t0123456789abcdef\n"));
     manager.startGateway();
     QVERIFY(manager.isBusy());
-    QVERIFY(helper.waitForCalls(1));
-    const ScriptedHelperProcess::Call start = helper.calls().at(0);
-    QCOMPARE(start.method, QStringLiteral("StartGateway"));
-    QCOMPARE(start.arguments, (QVariantList{QStringLiteral("0123456789abcdef"), false}));
-    if (killDuringStart)
-        helper.kill();
-
     QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), kWaitMs);
+    QCOMPARE(helper.calls().at(0).method, QStringLiteral("StartGateway"));
+    QCOMPARE(helper.calls().at(0).arguments,
+             (QVariantList{QStringLiteral("0123456789abcdef"), false}));
+
     if (errorLine.isNull()) {
         // The accepted start is followed at once by a status request, whose answer is applied.
         QTRY_VERIFY_WITH_TIMEOUT(manager.currentStatus().has_value(), kWaitMs);
         QCOMPARE(helper.calls().size(), 2);
-        QCOMPARE(helper.calls().at(1).method, QStringLiteral("GatewayStatus"));
         QCOMPARE(manager.currentStatus()->networkName,
                  std::optional(QStringLiteral("Head office")));
-        QVERIFY(manager.isRunning());
-        QVERIFY(manager.uiRunning());
-        QVERIFY(manager.natEnabled());
+        QVERIFY(manager.isRunning() && manager.uiRunning() && manager.natEnabled());
         QCOMPARE(manager.lastStatusJSON(), kRunningStatus);
         QVERIFY(!manager.lastErrorMessage().has_value());
-        return;
-    }
-
-    QVERIFY(manager.lastErrorMessage().has_value());
-    const QString line = *manager.lastErrorMessage();
-    QVERIFY2(line.startsWith(errorLine), qPrintable(line));
-    if (killDuringStart) {
-        // The bus's own description of the lost answer follows the prefix.
-        QVERIFY2(line.size() > errorLine.size(), qPrintable(line));
     } else {
-        QCOMPARE(line, errorLine);
+        QCOMPARE(manager.lastErrorMessage(), std::optional(errorLine));
         QTest::qWait(100);
         QCOMPARE(helper.calls().size(), 1); // no status request after a refusal
+        QVERIFY(!manager.uiRunning() && !manager.isRunning());
     }
-    QVERIFY(!manager.uiRunning());
-    QVERIFY(!manager.isRunning());
 }
 
 QTEST_GUILESS_MAIN(TestControllerOverBus)

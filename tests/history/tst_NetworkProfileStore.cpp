@@ -20,24 +20,22 @@ namespace {
 
 const QString kId = QStringLiteral("0123456789abcdef");
 const QString kOtherId = QStringLiteral("fedcba9876543210");
+const QString kSaveFailed = QStringLiteral("❌ [NetworkProfileStore] saveToDisk failed: ");
+const QString kLoadFailed = QStringLiteral("⚠️ [NetworkProfileStore] loadFromDisk failed: ");
+const QString kCreateFailed = QStringLiteral("❌ [NetworkProfileStore] create dir failed: ");
 
-// Every line the store logs, with its level, for as long as it lives.
+// Every line logged while it lives; anything but a plain warning is marked.
 class LogCapture {
 public:
     LogCapture() {
         s_lines = &lines;
-        m_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (type == QtWarningMsg && qstrcmp(context.category, "default") == 0)
-                    s_lines->append(message);
-                else
-                    s_lines->append(QStringLiteral("<unexpected> ") + message);
-            });
+        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
+                                               const QString& message) {
+            const bool plain = type == QtWarningMsg && qstrcmp(context.category, "default") == 0;
+            s_lines->append(plain ? message : QStringLiteral("<unexpected> ") + message);
+        });
     }
-    ~LogCapture() {
-        qInstallMessageHandler(m_previous);
-        s_lines = nullptr;
-    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
     QStringList lines;
 
 private:
@@ -63,7 +61,6 @@ class TestNetworkProfileStore : public QObject {
 
 private Q_SLOTS:
     void init();
-    void cleanup();
 
     void userStoreLivesInTheDataFolder();
     void upsert_data();
@@ -73,49 +70,43 @@ private Q_SLOTS:
     void readableFileIsRewrittenAtOnce();
     void unreadableFileIsKeptAside_data();
     void unreadableFileIsKeptAside();
-    void folderThatCannotBeCreated();
-    void fileInTheWayOfTheFolder();
+    void noFolderForTheFile_data();
+    void noFolderForTheFile();
     void historyFileReplacedByAFolder();
     void changesNotifyThenSave();
 
 private:
     std::unique_ptr<NetworkProfileStore> openStore() {
-        return std::make_unique<NetworkProfileStore>(m_folder, [this] { return m_now; });
+        return std::make_unique<NetworkProfileStore>(m_folder, [] { return kNow; });
     }
     QString filePath() const { return m_folder + QStringLiteral("/networks.json"); }
 
+    static constexpr double kNow = 737000000.25; // 2024-05-10 02:13:20.25 UTC
     std::unique_ptr<TemporaryHome> m_home;
     QString m_folder;
-    double m_now = 0.0;
 };
 
 void TestNetworkProfileStore::init() {
     m_home = std::make_unique<TemporaryHome>();
     m_folder = m_home->dataHome() + QStringLiteral("/FernPoint");
-    m_now = 737000000.25; // 2024-05-10 02:13:20.25 UTC
-}
-
-void TestNetworkProfileStore::cleanup() {
-    m_home.reset();
 }
 
 void TestNetworkProfileStore::userStoreLivesInTheDataFolder() {
     LogCapture log;
     NetworkProfileStore store;
-    QCOMPARE(store.filePath(), m_home->dataHome() + QStringLiteral("/FernPoint/networks.json"));
+    QCOMPARE(store.filePath(), m_folder + QStringLiteral("/networks.json"));
     QVERIFY(QFileInfo(m_folder).isDir());
     // A missing file stays missing until the first change.
     QVERIFY(!QFileInfo::exists(store.filePath()));
     QVERIFY(store.profiles().isEmpty());
-    QVERIFY(log.lines.isEmpty());
 
     const double before = NetworkProfileStore::currentTime();
     store.upsertProfile(kId, std::nullopt, std::nullopt);
-    QCOMPARE(store.profiles().size(), 1);
     // The real clock counts from 2001: a recent time is well past 700 million seconds.
-    QVERIFY(store.profiles().first().lastUsedAt >= before);
     QVERIFY(before > 700000000.0);
+    QVERIFY(store.profiles().first().lastUsedAt >= before);
     QCOMPARE(decodeProfiles(readFile(store.filePath())).profiles, store.profiles());
+    QVERIFY(log.lines.isEmpty());
 }
 
 void TestNetworkProfileStore::upsert_data() {
@@ -123,53 +114,41 @@ void TestNetworkProfileStore::upsert_data() {
     QTest::addColumn<QString>("id");
     QTest::addColumn<std::optional<QString>>("name");
     QTest::addColumn<std::optional<QString>>("desc");
-    QTest::addColumn<QList<NetworkProfile>>("expected"); // empty together with "initial": ignored
+    QTest::addColumn<QList<NetworkProfile>>("expected"); // empty: ignored, nothing changes
 
-    const double now = 737000000.25;
     const std::optional<QString> none;
     const auto text = [](const char* s) { return std::optional<QString>(QString::fromUtf8(s)); };
     const NetworkProfile lab{kId, QStringLiteral("Lab"), QStringLiteral("Second floor"), 100.0};
     const NetworkProfile other{kOtherId, QStringLiteral("Other"), QString(), 200.0};
+    const QString accented = QStringLiteral("e\u0301").repeated(16);
+    using List = QList<NetworkProfile>;
 
     QTest::newRow("new, blanks and line break trimmed")
-        << QList<NetworkProfile>{} << QStringLiteral("  ") + kId + QStringLiteral("\n") << none
-        << none << QList<NetworkProfile>{{kId, QString(), QString(), now}};
+        << List{} << QStringLiteral("  ") + kId + QStringLiteral("\n") << none << none
+        << List{{kId, QString(), QString(), kNow}};
     QTest::newRow("new, name and description trimmed")
-        << QList<NetworkProfile>{other} << kId << text(" Lab \t") << text("\nSecond floor\u3000")
-        << QList<NetworkProfile>{other,
-                                 {kId, QStringLiteral("Lab"), QStringLiteral("Second floor"), now}};
+        << List{other} << kId << text(" Lab \t") << text("\nSecond floor\u3000")
+        << List{other, {kId, QStringLiteral("Lab"), QStringLiteral("Second floor"), kNow}};
     QTest::newRow("existing, name absent keeps name and place")
-        << QList<NetworkProfile>{lab, other} << kId << none << none
-        << QList<NetworkProfile>{{kId, lab.name, lab.desc, now}, other};
+        << List{lab, other} << kId << none << none << List{{kId, lab.name, lab.desc, kNow}, other};
     QTest::newRow("existing, blank name kept, new description replaces")
-        << QList<NetworkProfile>{other, lab} << kId << text("   ") << text("Roof")
-        << QList<NetworkProfile>{other, {kId, lab.name, QStringLiteral("Roof"), now}};
-    QTest::newRow("existing, new name replaces")
-        << QList<NetworkProfile>{lab} << QStringLiteral("\t") + kId << text("Lab 2") << text("")
-        << QList<NetworkProfile>{{kId, QStringLiteral("Lab 2"), lab.desc, now}};
+        << List{other, lab} << kId << text("   ") << text("Roof")
+        << List{other, {kId, lab.name, QStringLiteral("Roof"), kNow}};
+    QTest::newRow("existing, new name replaces, empty description kept")
+        << List{lab} << QStringLiteral("\t") + kId << text("Lab 2") << text("")
+        << List{{kId, QStringLiteral("Lab 2"), lab.desc, kNow}};
     QTest::newRow("upper and lower case are two networks")
-        << QList<NetworkProfile>{lab} << kId.toUpper() << none << none
-        << QList<NetworkProfile>{lab, {kId.toUpper(), QString(), QString(), now}};
+        << List{lab} << kId.toUpper() << none << none
+        << List{lab, {kId.toUpper(), QString(), QString(), kNow}};
     QTest::newRow("first of two equal IDs from the file is the one updated")
-        << QList<NetworkProfile>{lab, other, lab} << kId << text("New") << none
-        << QList<NetworkProfile>{{kId, QStringLiteral("New"), lab.desc, now}, other, lab};
-    QTest::newRow("16 non-hex characters accepted")
-        << QList<NetworkProfile>{} << QStringLiteral("zzzzzzzzzzzzzzzz") << none << none
-        << QList<NetworkProfile>{{QStringLiteral("zzzzzzzzzzzzzzzz"), QString(), QString(), now}};
-    QTest::newRow("16 accented letters accepted")
-        << QList<NetworkProfile>{} << QStringLiteral("e\u0301").repeated(16) << none << none
-        << QList<NetworkProfile>{
-               {QStringLiteral("e\u0301").repeated(16), QString(), QString(), now}};
-
-    QTest::newRow("15 ignored") << QList<NetworkProfile>{lab} << kId.left(15) << text("X") << none
-                                << QList<NetworkProfile>{};
-    QTest::newRow("17 ignored") << QList<NetworkProfile>{lab} << kId + QStringLiteral("0") << none
-                                << none << QList<NetworkProfile>{};
+        << List{lab, other, lab} << kId << text("New") << none
+        << List{{kId, QStringLiteral("New"), lab.desc, kNow}, other, lab};
+    QTest::newRow("16 accented letters (32 code units) accepted")
+        << List{} << accented << none << none << List{{accented, QString(), QString(), kNow}};
+    QTest::newRow("15 ignored") << List{lab} << kId.left(15) << text("X") << none << List{};
+    QTest::newRow("17 ignored") << List{lab} << kId + QStringLiteral("0") << none << none << List{};
     QTest::newRow("15 after trimming a no-break space ignored")
-        << QList<NetworkProfile>{} << kId.left(15) + QStringLiteral("\u00A0") << none << none
-        << QList<NetworkProfile>{};
-    QTest::newRow("empty ignored")
-        << QList<NetworkProfile>{} << QString() << none << none << QList<NetworkProfile>{};
+        << List{} << kId.left(15) + QStringLiteral("\u00A0") << none << none << List{};
 }
 
 void TestNetworkProfileStore::upsert() {
@@ -179,7 +158,7 @@ void TestNetworkProfileStore::upsert() {
     QFETCH(std::optional<QString>, desc);
     QFETCH(QList<NetworkProfile>, expected);
 
-    QVERIFY(QDir().mkpath(m_folder));
+    QDir().mkpath(m_folder);
     if (!initial.isEmpty())
         writeFile(filePath(), encodeProfiles(initial));
     LogCapture log;
@@ -190,16 +169,10 @@ void TestNetworkProfileStore::upsert() {
 
     store->upsertProfile(id, name, desc);
 
-    if (expected.isEmpty()) {
-        QCOMPARE(store->profiles(), initial);
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(readFile(filePath()), fileBefore);
-        QCOMPARE(QFileInfo::exists(filePath()), !initial.isEmpty());
-    } else {
-        QCOMPARE(store->profiles(), expected);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(readFile(filePath()), encodeProfiles(expected));
-    }
+    const bool ignored = expected.isEmpty();
+    QCOMPARE(store->profiles(), ignored ? initial : expected);
+    QCOMPARE(changed.count(), ignored ? 0 : 1);
+    QCOMPARE(readFile(filePath()), ignored ? fileBefore : encodeProfiles(expected));
     QCOMPARE(log.lines, QStringList());
 }
 
@@ -209,13 +182,9 @@ void TestNetworkProfileStore::mostRecent_data() {
     QTest::addColumn<QList<int>>("newestFirst");
 
     QTest::newRow("empty") << QList<double>{} << -1 << QList<int>{};
-    QTest::newRow("one") << QList<double>{5} << 0 << QList<int>{0};
     QTest::newRow("latest in the middle") << QList<double>{1, 9, 3} << 1 << QList<int>{1, 2, 0};
-    QTest::newRow("tie: later in stored order wins")
+    QTest::newRow("tie: later in stored order wins, sorting keeps stored order")
         << QList<double>{4, 7, 2, 7} << 3 << QList<int>{1, 3, 0, 2};
-    QTest::newRow("all equal") << QList<double>{1, 1, 1} << 2 << QList<int>{0, 1, 2};
-    QTest::newRow("fractions and negatives")
-        << QList<double>{-1.5, 0.25, 0.125} << 1 << QList<int>{1, 2, 0};
 }
 
 void TestNetworkProfileStore::mostRecent() {
@@ -230,11 +199,8 @@ void TestNetworkProfileStore::mostRecent() {
     auto store = openStore();
     store->setProfiles(profiles);
 
-    if (mostRecent < 0)
-        QCOMPARE(store->mostRecentProfile(), std::nullopt);
-    else
-        QCOMPARE(store->mostRecentProfile(),
-                 std::optional<NetworkProfile>(profiles.at(mostRecent)));
+    QCOMPARE(store->mostRecentProfile(),
+             mostRecent < 0 ? std::nullopt : std::optional(profiles.at(mostRecent)));
     QList<int> order;
     for (const NetworkProfile& p : store->sortedByMostRecent())
         order.append(p.name.toInt());
@@ -243,15 +209,14 @@ void TestNetworkProfileStore::mostRecent() {
 }
 
 void TestNetworkProfileStore::readableFileIsRewrittenAtOnce() {
-    QVERIFY(QDir().mkpath(m_folder));
+    QDir().mkpath(m_folder);
     writeFile(filePath(),
               "[\n {\"networkID\": \"0123456789abcdef\", \"name\": \"Lab\", \"desc\": \"\",\n"
               "  \"lastUsedAt\": 244855963.33333334, \"extra\": [1, 2]}\n]\n");
     LogCapture log;
     auto store = openStore();
-    const QList<NetworkProfile> expected{
-        {kId, QStringLiteral("Lab"), QString(), 244855963.33333334}};
-    QCOMPARE(store->profiles(), expected);
+    QCOMPARE(store->profiles(),
+             (QList<NetworkProfile>{{kId, QStringLiteral("Lab"), QString(), 244855963.33333334}}));
     QCOMPARE(readFile(filePath()),
              QByteArray("[{\"desc\":\"\",\"lastUsedAt\":244855963.33333334,"
                         "\"name\":\"Lab\",\"networkID\":\"0123456789abcdef\"}]"));
@@ -263,14 +228,9 @@ void TestNetworkProfileStore::unreadableFileIsKeptAside_data() {
     QTest::addColumn<QString>("description");
     QTest::addColumn<int>("copiesAlready"); // earlier copies with the same time stamp
 
-    QTest::newRow("not JSON") << QByteArray("{\"oops")
-                              << QStringLiteral("not JSON: unterminated string") << 0;
-    QTest::newRow("desc missing")
-        << QByteArray(R"([{"networkID":"0123456789abcdef","name":"Lab","lastUsedAt":1}])")
-        << QStringLiteral("entry 0: member \"desc\" is missing") << 0;
     QTest::newRow("empty file") << QByteArray() << QStringLiteral("not JSON: illegal value") << 0;
     QTest::newRow("a copy of that second exists")
-        << QByteArray("x") << QStringLiteral("not JSON: illegal value") << 1;
+        << QByteArray("{\"oops") << QStringLiteral("not JSON: unterminated string") << 1;
     QTest::newRow("two copies of that second exist")
         << QByteArray("x") << QStringLiteral("not JSON: illegal value") << 2;
 }
@@ -280,11 +240,11 @@ void TestNetworkProfileStore::unreadableFileIsKeptAside() {
     QFETCH(QString, description);
     QFETCH(int, copiesAlready);
 
-    QVERIFY(QDir().mkpath(m_folder));
+    QDir().mkpath(m_folder);
     writeFile(filePath(), content);
-    // 737000000.25 s after 2001 is 2024-05-10 02:13:20 UTC (the tests run in UTC).
+    // The clock's time, in UTC (the tests run in UTC).
     const QString base = filePath() + QStringLiteral(".corrupt-20240510-021320");
-    QStringList earlier{base, base + QStringLiteral("-2")};
+    const QStringList earlier{base, base + QStringLiteral("-2")};
     for (int i = 0; i < copiesAlready; ++i)
         writeFile(earlier.at(i), "earlier");
     const QString kept =
@@ -292,9 +252,8 @@ void TestNetworkProfileStore::unreadableFileIsKeptAside() {
 
     LogCapture log;
     auto store = openStore();
-    QCOMPARE(log.lines,
-             QStringList{QStringLiteral("⚠️ [NetworkProfileStore] loadFromDisk failed: ") +
-                         description + QStringLiteral(" (kept as ") + kept + QLatin1Char(')')});
+    QCOMPARE(log.lines, QStringList{kLoadFailed + description + QStringLiteral(" (kept as ") +
+                                    kept + QLatin1Char(')')});
     QVERIFY(store->profiles().isEmpty());
     QCOMPARE(readFile(kept), content);
     QCOMPARE(readFile(filePath()), content); // untouched until the next change
@@ -302,48 +261,39 @@ void TestNetworkProfileStore::unreadableFileIsKeptAside() {
         QCOMPARE(readFile(earlier.at(i)), QByteArray("earlier"));
 
     store->upsertProfile(kOtherId, std::nullopt, std::nullopt);
-    const QList<NetworkProfile> onlyNew{{kOtherId, QString(), QString(), m_now}};
-    QCOMPARE(decodeProfiles(readFile(filePath())).profiles, onlyNew);
+    QCOMPARE(decodeProfiles(readFile(filePath())).profiles,
+             (QList<NetworkProfile>{{kOtherId, QString(), QString(), kNow}}));
     QCOMPARE(readFile(kept), content);
     QCOMPARE(log.lines.size(), 1);
 }
 
-void TestNetworkProfileStore::folderThatCannotBeCreated() {
-    // A plain file where a parent folder should be: refused for root too.
-    const QString blocker = m_home->path() + QStringLiteral("/blocker");
-    writeFile(blocker, "not a folder");
-    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", (blocker + QStringLiteral("/share")).toUtf8());
-
-    LogCapture log;
-    NetworkProfileStore store;
-    qputenv("XDG_DATA_HOME", savedDataHome);
-    QCOMPARE(log.lines, QStringList{QStringLiteral("❌ [NetworkProfileStore] create dir failed: ") +
-                                    blocker + QStringLiteral("/share: Not a directory")});
-
-    store.upsertProfile(kId, QStringLiteral("Lab"), std::nullopt);
-    QCOMPARE(store.profiles().size(), 1);
-    QCOMPARE(log.lines.size(), 2);
-    QCOMPARE(log.lines.at(1),
-             QStringLiteral("❌ [NetworkProfileStore] saveToDisk failed: Not a directory"));
+void TestNetworkProfileStore::noFolderForTheFile_data() {
+    QTest::addColumn<bool>("fileIsParent"); // else the file is where the folder should be
+    QTest::newRow("a file where a parent folder should be") << true;
+    QTest::newRow("a file where the folder should be") << false;
 }
 
-void TestNetworkProfileStore::fileInTheWayOfTheFolder() {
-    QVERIFY(QDir().mkpath(m_home->dataHome()));
-    writeFile(m_folder, "in the way");
+void TestNetworkProfileStore::noFolderForTheFile() {
+    // Refused for root too. Something already at the folder's place is left alone; a missing
+    // folder that cannot be made is reported.
+    QFETCH(bool, fileIsParent);
+    QDir().mkpath(m_home->dataHome());
+    const QString blocker = fileIsParent ? m_home->path() + QStringLiteral("/blocker") : m_folder;
+    writeFile(blocker, "in the way");
+    const QString folder = fileIsParent ? blocker + QStringLiteral("/share/FernPoint") : m_folder;
 
     LogCapture log;
-    auto store = openStore();
-    QCOMPARE(log.lines,
-             QStringList()); // something exists there: no folder is made, nothing to load
-
-    store->upsertProfile(kId, std::nullopt, std::nullopt);
-    store->upsertProfile(kOtherId, std::nullopt, std::nullopt);
-    QCOMPARE(store->profiles().size(), 2); // memory stays the master copy
-    const QString failed =
-        QStringLiteral("❌ [NetworkProfileStore] saveToDisk failed: Not a directory");
+    NetworkProfileStore store(folder, [] { return kNow; });
+    QCOMPARE(log.lines, fileIsParent ? QStringList{kCreateFailed + blocker +
+                                                   QStringLiteral("/share: Not a directory")}
+                                     : QStringList());
+    log.lines.clear();
+    store.upsertProfile(kId, std::nullopt, std::nullopt);
+    store.upsertProfile(kOtherId, std::nullopt, std::nullopt);
+    QCOMPARE(store.profiles().size(), 2); // memory stays the master copy
+    const QString failed = kSaveFailed + QStringLiteral("Not a directory");
     QCOMPARE(log.lines, (QStringList{failed, failed})); // each change tries again
-    QCOMPARE(readFile(m_folder), QByteArray("in the way"));
+    QCOMPARE(readFile(blocker), QByteArray("in the way"));
 }
 
 void TestNetworkProfileStore::historyFileReplacedByAFolder() {
@@ -351,16 +301,11 @@ void TestNetworkProfileStore::historyFileReplacedByAFolder() {
     LogCapture log;
     auto store = openStore();
     // A folder cannot be overwritten by a save, so nothing is copied aside.
-    QCOMPARE(log.lines,
-             QStringList{QStringLiteral(
-                 "⚠️ [NetworkProfileStore] loadFromDisk failed: file to open is a directory")});
-
     store->upsertProfile(kId, std::nullopt, std::nullopt);
     QCOMPARE(store->profiles().size(), 1);
-    QCOMPARE(log.lines.size(), 2);
-    QCOMPARE(log.lines.at(1),
-             QStringLiteral(
-                 "❌ [NetworkProfileStore] saveToDisk failed: Filename refers to a directory"));
+    QCOMPARE(log.lines,
+             (QStringList{kLoadFailed + QStringLiteral("file to open is a directory"),
+                          kSaveFailed + QStringLiteral("Filename refers to a directory")}));
     QVERIFY(QFileInfo(filePath()).isDir());
     QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
@@ -369,14 +314,12 @@ void TestNetworkProfileStore::changesNotifyThenSave() {
     auto store = openStore();
     const QList<NetworkProfile> two{{kId, QString(), QString(), 1.0},
                                     {kOtherId, QString(), QString(), 2.0}};
-
     QStringList seenOnNotify;
     connect(store.get(), &NetworkProfileStore::profilesChanged, this, [&] {
         seenOnNotify << QString::fromUtf8(QFileInfo::exists(filePath()) ? readFile(filePath())
                                                                         : "<none>");
     });
     store->setProfiles(two);
-    QCOMPARE(readFile(filePath()), encodeProfiles(two));
     store->removeAt(5);
     store->removeAt(-1);
     store->removeAt(0);

@@ -1,17 +1,13 @@
 #include "AppDelegate.h"
-#include "DBusInstanceSignal.h"
 #include "HelperInstaller.h"
+#include "InstanceSignal.h"
 #include "Localizer.h"
-#include "PrivateBus.h"
 #include "TrayIcon.h"
 #include "UiTestFakes.h"
 
 #include <QAction>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QFile>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,10 +104,8 @@ private Q_SLOTS:
     void launchAgainstTheLockFile_data();
     void launchAgainstTheLockFile();
     void helperCheckFailureLine();
-    void closingHidesTheWindow();
+    void closingHidesAndInstanceSignalRaises();
     void trayTogglesTheWindow();
-    void instanceSignalBringsTheWindowBack();
-    void instanceSignalTravelsOverTheSessionBus();
 };
 
 void tst_AppDelegate::launchAgainstTheLockFile_data() {
@@ -131,19 +125,21 @@ void tst_AppDelegate::launchAgainstTheLockFile() {
     QString lockPath = locks.filePath(QStringLiteral("com.fernpoint.lock"));
     const QString target = locks.filePath(QStringLiteral("target"));
     std::unique_ptr<LockHolder> holder;
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    };
     if (situation == QLatin1StringView("leftover")) {
-        QFile file(lockPath);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("stale");
+        QVERIFY(write(lockPath, "stale"));
     } else if (situation == QLatin1StringView("held")) {
         holder = std::make_unique<LockHolder>(lockPath);
         QVERIFY(holder->locked());
     } else if (situation == QLatin1StringView("symlink")) {
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("keep me");
-        file.close();
-        QVERIFY(QFile::link(target, lockPath));
+        QVERIFY(write(target, "keep me") && QFile::link(target, lockPath));
     } else if (situation == QLatin1StringView("unopenable")) {
         lockPath = locks.filePath(QStringLiteral("missing/folder/com.fernpoint.lock"));
     }
@@ -166,17 +162,11 @@ void tst_AppDelegate::launchAgainstTheLockFile() {
         QCOMPARE(rig.runner.calls, 0);
     }
     if (situation == QLatin1StringView("symlink")) {
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("keep me"));
+        QCOMPARE(read(target), QByteArray("keep me"));
         QCOMPARE(QFile(target).permissions() & QFileDevice::WriteOther, QFileDevice::Permissions());
     }
-    if (situation == QLatin1StringView("leftover")) {
-        // Nothing is written to the lock file.
-        QFile file(lockPath);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("stale"));
-    }
+    if (situation == QLatin1StringView("leftover"))
+        QCOMPARE(read(lockPath), QByteArray("stale")); // nothing is written to the lock file
 }
 
 void tst_AppDelegate::helperCheckFailureLine() {
@@ -190,9 +180,11 @@ void tst_AppDelegate::helperCheckFailureLine() {
     QVERIFY(rig.delegate.trayIcon()); // the launch goes on
 }
 
-void tst_AppDelegate::closingHidesTheWindow() {
+void tst_AppDelegate::closingHidesAndInstanceSignalRaises() {
     QTemporaryDir locks;
     DelegateRig rig(locks.filePath(QStringLiteral("lock")));
+    rig.delegate.applicationDidFinishLaunching();
+    rig.instanceSignal.handler(); // no window yet: nothing happens
     auto* window = new QWidget;
     QPointer<QWidget> guard(window);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -202,15 +194,15 @@ void tst_AppDelegate::closingHidesTheWindow() {
     QVERIFY(!window->isVisible());
     QCoreApplication::processEvents();
     QVERIFY(guard); // hidden, not destroyed
-    rig.delegate.bringMainWindowToFront();
+    // Another instance starting brings it back.
+    rig.instanceSignal.handler();
     QVERIFY(window->isVisible());
 
     // Ctrl+Q in the window quits.
     const QList<QAction*> actions = window->actions();
-    const auto quit = std::find_if(actions.begin(), actions.end(), [](QAction* action) {
+    QVERIFY(std::any_of(actions.begin(), actions.end(), [](QAction* action) {
         return action->shortcut() == QKeySequence(QKeySequence::Quit);
-    });
-    QVERIFY(quit != actions.end());
+    }));
     delete window;
 }
 
@@ -237,48 +229,6 @@ void tst_AppDelegate::trayTogglesTheWindow() {
     Q_EMIT tray->systemTrayIcon().activated(QSystemTrayIcon::Trigger);
     QVERIFY(!window.isVisible());
     QCOMPARE(tray->quitAction().text(), QStringLiteral("Quit FernPoint"));
-}
-
-void tst_AppDelegate::instanceSignalBringsTheWindowBack() {
-    QTemporaryDir locks;
-    DelegateRig rig(locks.filePath(QStringLiteral("lock")));
-    rig.delegate.applicationDidFinishLaunching();
-    rig.instanceSignal.handler(); // no window yet: nothing happens
-    QWidget window;
-    rig.delegate.setMainWindow(&window);
-    window.show();
-    window.close();
-    QVERIFY(!window.isVisible());
-    rig.instanceSignal.handler();
-    QVERIFY(window.isVisible());
-}
-
-void tst_AppDelegate::instanceSignalTravelsOverTheSessionBus() {
-    test::PrivateBus bus;
-    QVERIFY(bus.isRunning());
-    int received = 0;
-    {
-        const QDBusConnection first =
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("first"));
-        const QDBusConnection second =
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("second"));
-        DBusInstanceSignal running(first);
-        DBusInstanceSignal starting(second);
-        QVERIFY(running.subscribe([&received] { ++received; }));
-        QVERIFY(starting.send());
-        QTRY_COMPARE(received, 1);
-        // A signal of another interface or member is not ours.
-        QDBusMessage other = QDBusMessage::createSignal(QStringLiteral("/com/fernpoint"),
-                                                        QStringLiteral("com.fernpoint"),
-                                                        QStringLiteral("somethingElse"));
-        QVERIFY(QDBusConnection(second).send(other));
-        QVERIFY(starting.send());
-        QTRY_COMPARE(received, 2);
-        QTest::qWait(100);
-        QCOMPARE(received, 2);
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("first"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("second"));
 }
 
 QTEST_MAIN(tst_AppDelegate)
