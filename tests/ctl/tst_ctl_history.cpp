@@ -9,8 +9,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <utility>
-
 using namespace fernpoint::test;
 
 namespace {
@@ -34,15 +32,14 @@ const QString kFourNetworksText =
 enum class Setup { File, Missing, Folder };
 
 // Everything below the folder: names, sizes and modification times.
-QList<std::pair<QString, QString>> snapshotOf(const QString& folder) {
-    QList<std::pair<QString, QString>> entries;
-    const QFileInfoList infos = QDir(folder).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& info : infos) {
-        entries.append(
-            {info.fileName(), QString::number(info.size()) + QLatin1Char(' ') +
-                                  QString::number(info.lastModified().toMSecsSinceEpoch())});
-    }
+QStringList snapshotOf(const QString& folder) {
+    QStringList entries;
+    for (const QFileInfo& info : QDir(folder).entryInfoList(
+             QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        entries << QStringLiteral("%1 %2 %3")
+                       .arg(info.fileName())
+                       .arg(info.size())
+                       .arg(info.lastModified().toMSecsSinceEpoch());
     return entries;
 }
 

@@ -5,7 +5,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,13 +12,13 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
-#include <memory>
-
 namespace fernpoint::test {
 
 inline const QString kHelperName = QStringLiteral("com.lunacore.sdwan.fernpoint.helper");
 inline const QString kHelperPath = QStringLiteral("/com/lunacore/sdwan/fernpoint/helper");
 inline const QString kHelperInterface = QStringLiteral("com.lunacore.sdwan.fernpoint.Helper");
+inline const QString kNetwork = QStringLiteral("0123456789abcdef");
+inline const QStringList kVersion{QStringLiteral("1.0.4")};
 
 inline QString helperProgram() {
     return QStringLiteral(FERNPOINT_HELPER_PROGRAM);
@@ -33,15 +32,14 @@ inline QProcessEnvironment environmentFor(const QString& busAddress) {
     return environment;
 }
 
-// Waits until the name has an owner (or the time is up).
 inline bool waitForOwner(QDBusConnection& bus, const QString& name, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (bus.interface()->isServiceRegistered(name).value())
-            return true;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!bus.interface()->isServiceRegistered(name).value()) {
+        if (deadline.hasExpired())
+            return false;
         QTest::qWait(20);
     }
-    return false;
+    return true;
 }
 
 inline QDBusMessage helperCall(const QString& method, const QVariantList& arguments = {}) {
@@ -51,7 +49,7 @@ inline QDBusMessage helperCall(const QString& method, const QVariantList& argume
     return call;
 }
 
-// One answer of a method with the (b, as) shape.
+// One answer of a method with the (b, as) shape; transportOk is false for any other reply.
 struct OkAnswer {
     bool transportOk = false;
     bool ok = false;
@@ -60,16 +58,9 @@ struct OkAnswer {
 };
 
 inline OkAnswer toOkAnswer(const QDBusMessage& reply) {
-    OkAnswer answer;
-    if (reply.type() != QDBusMessage::ReplyMessage ||
-        reply.signature() != QLatin1StringView("bas")) {
-        answer.error = reply.errorName() + QLatin1Char(' ') + reply.errorMessage();
-        return answer;
-    }
-    answer.transportOk = true;
-    answer.ok = reply.arguments().at(0).toBool();
-    answer.message = reply.arguments().at(1).toStringList();
-    return answer;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1StringView("bas"))
+        return {false, false, {}, reply.errorName() + QLatin1Char(' ') + reply.errorMessage()};
+    return {true, reply.arguments().at(0).toBool(), reply.arguments().at(1).toStringList(), {}};
 }
 
 inline OkAnswer callOk(QDBusConnection& bus, const QString& method,
@@ -77,31 +68,27 @@ inline OkAnswer callOk(QDBusConnection& bus, const QString& method,
     return toOkAnswer(bus.call(helperCall(method, arguments), QDBus::Block, 20000));
 }
 
+// GatewayStatus; json is empty unless the reply had the (b, as, b) shape with one JSON object.
 struct StatusAnswer {
-    bool transportOk = false;
     bool isRunning = false;
-    QJsonObject json; // the whole status object
+    QJsonObject json;
     QJsonObject data() const { return json.value(QStringLiteral("data")).toObject(); }
+    QString value(const char* key) const { return data().value(QLatin1StringView(key)).toString(); }
 };
 
 inline StatusAnswer callStatus(QDBusConnection& bus) {
-    StatusAnswer answer;
     const QDBusMessage reply =
         bus.call(helperCall(QStringLiteral("GatewayStatus")), QDBus::Block, 20000);
     if (reply.type() != QDBusMessage::ReplyMessage ||
-        reply.signature() != QLatin1StringView("basb"))
-        return answer;
-    const QStringList text = reply.arguments().at(1).toStringList();
-    if (text.size() != 1)
-        return answer;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text.first().toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return answer;
-    answer.transportOk = reply.arguments().at(0).toBool();
-    answer.isRunning = reply.arguments().at(2).toBool();
-    answer.json = document.object();
-    return answer;
+        reply.signature() != QLatin1StringView("basb") ||
+        reply.arguments().at(1).toStringList().size() != 1 || !reply.arguments().at(0).toBool())
+        return {};
+    const QByteArray text = reply.arguments().at(1).toStringList().first().toUtf8();
+    return {reply.arguments().at(2).toBool(), QJsonDocument::fromJson(text).object()};
+}
+
+inline QString stateOf(QDBusConnection& bus) {
+    return callStatus(bus).value("state");
 }
 
 inline QStringList ping(QDBusConnection& bus) {
@@ -114,19 +101,11 @@ inline QStringList ping(QDBusConnection& bus) {
 // The built helper, serving on a given bus until the object goes away.
 class HelperProcess {
 public:
-    HelperProcess(const QString& busAddress, const QStringList& arguments,
-                  const QString& program = helperProgram()) {
-        m_process.setProgram(program);
-        m_process.setArguments(arguments);
+    HelperProcess(const QString& busAddress, const QStringList& arguments) {
         m_process.setProcessEnvironment(environmentFor(busAddress));
-        m_process.start();
+        m_process.start(helperProgram(), arguments);
     }
-    ~HelperProcess() { stop(); }
-    HelperProcess(const HelperProcess&) = delete;
-    HelperProcess& operator=(const HelperProcess&) = delete;
-
-    QProcess& process() { return m_process; }
-    void stop() {
+    ~HelperProcess() {
         if (m_process.state() == QProcess::NotRunning)
             return;
         m_process.terminate();
@@ -135,6 +114,10 @@ public:
             m_process.waitForFinished(5000);
         }
     }
+    HelperProcess(const HelperProcess&) = delete;
+    HelperProcess& operator=(const HelperProcess&) = delete;
+
+    QProcess& process() { return m_process; }
 
 private:
     QProcess m_process;

@@ -1,12 +1,12 @@
 #include "HelperTestSupport.h"
 #include "PrivateBus.h"
 
-#include <QDBusPendingCallWatcher>
+#include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <memory>
 
 using namespace fernpoint::test;
 
@@ -15,13 +15,12 @@ namespace {
 const QString kControl = QStringLiteral("com.lunacore.sdwan.fernpoint.helper.control");
 const QString kUninstall = QStringLiteral("com.lunacore.sdwan.fernpoint.helper.uninstall");
 const QString kPolkitName = QStringLiteral("org.freedesktop.PolicyKit1");
-const QString kNetwork = QStringLiteral("0123456789abcdef");
-
 // python3-dbusmock lives in the system's Python; a python3 first on PATH may lack it.
-QString systemPython() {
-    return QFileInfo::exists(QStringLiteral("/usr/bin/python3"))
-               ? QStringLiteral("/usr/bin/python3")
-               : QStandardPaths::findExecutable(QStringLiteral("python3"));
+const QString kPython = QStringLiteral("/usr/bin/python3");
+
+bool isNotAuthorized(const OkAnswer& answer) {
+    return answer.transportOk && !answer.ok &&
+           answer.message.value(0).startsWith(QLatin1StringView("not authorized: "));
 }
 
 } // namespace
@@ -37,12 +36,12 @@ private:
     std::unique_ptr<HelperProcess> m_helper;
     QDBusConnection m_connection{QString()};
 
-    QString polkitLog() const {
+    int polkitChecks() const {
         QFile log(m_dir.filePath(QStringLiteral("polkit.log")));
-        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("CheckAuthorization")) : 0;
     }
 
-    void polkitControl(const QString& method, const QVariantList& arguments) {
+    void polkitControl(const QString& method, const QVariantList& arguments = {}) {
         QDBusMessage call = QDBusMessage::createMethodCall(
             kPolkitName, QStringLiteral("/org/freedesktop/PolicyKit1/Authority"),
             QStringLiteral("org.freedesktop.DBus.Mock"), method);
@@ -51,31 +50,22 @@ private:
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
     }
 
-    QString state() {
-        return callStatus(m_connection).data().value(QStringLiteral("state")).toString();
-    }
-
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(m_dir.isValid());
         QProcess probe;
-        probe.start(systemPython(), {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
+        probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
         if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
             QSKIP("python3-dbusmock is not installed (scripts/setup-debian.sh installs it)");
-
         m_bus = std::make_unique<PrivateBus>();
         QVERIFY(m_bus->isRunning());
         m_connection = QDBusConnection::connectToBus(m_bus->address(), QStringLiteral("client"));
-        QVERIFY(m_connection.isConnected());
-
         m_polkit.setProcessEnvironment(environmentFor(m_bus->address()));
         m_polkit.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_polkit.start(systemPython(), {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                                        QStringLiteral("--system"), QStringLiteral("--template"),
-                                        QStringLiteral("polkitd"), QStringLiteral("-l"),
-                                        m_dir.filePath(QStringLiteral("polkit.log"))});
+        m_polkit.start(kPython, {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                                 QStringLiteral("--system"), QStringLiteral("--template"),
+                                 QStringLiteral("polkitd"), QStringLiteral("-l"),
+                                 m_dir.filePath(QStringLiteral("polkit.log"))});
         QVERIFY(waitForOwner(m_connection, kPolkitName, 20000));
-
         m_helper = std::make_unique<HelperProcess>(
             m_bus->address(),
             QStringList{QStringLiteral("--step-delay-ms"), QStringLiteral("50"),
@@ -86,9 +76,7 @@ private Q_SLOTS:
     void cleanupTestCase() {
         m_helper.reset();
         if (m_polkit.state() != QProcess::NotRunning) {
-            m_polkit.terminate();
-            if (!m_polkit.waitForFinished(5000))
-                m_polkit.kill();
+            m_polkit.kill();
             m_polkit.waitForFinished(5000);
         }
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
@@ -114,70 +102,71 @@ private Q_SLOTS:
         QFETCH(QVariantList, arguments);
         // Running with NAT off, so that each refused call would change something visible.
         QVERIFY(callOk(m_connection, QStringLiteral("SetNat"), {false}).ok);
-        QVERIFY(callOk(m_connection, QStringLiteral("StartGateway"),
-                       {QStringLiteral("fedcba9876543210"), false})
-                    .ok);
+        const QString running = QStringLiteral("fedcba9876543210");
+        QVERIFY(callOk(m_connection, QStringLiteral("StartGateway"), {running, false}).ok);
         polkitControl(QStringLiteral("SetAllowed"), {QStringList()});
-        const QJsonObject before = callStatus(m_connection).data();
+        const QString stateBefore = stateOf(m_connection);
 
         const OkAnswer answer = callOk(m_connection, method, arguments);
-        QVERIFY2(answer.transportOk, qPrintable(answer.error));
-        QVERIFY(!answer.ok);
-        QVERIFY2(answer.message.value(0).startsWith(QLatin1StringView("not authorized: ")),
-                 qPrintable(answer.message.value(0)));
-        const QJsonObject after = callStatus(m_connection).data();
-        QCOMPARE(after.value(QStringLiteral("state")), before.value(QStringLiteral("state")));
-        QCOMPARE(after.value(QStringLiteral("Nat")), QJsonValue(false));
-        QCOMPARE(after.value(QStringLiteral("network_desc")).toString(),
-                 QStringLiteral("Simulated network fedcba9876543210"));
-        QCOMPARE(ping(m_connection), QStringList{QStringLiteral("1.0.4")});
+        QVERIFY2(isNotAuthorized(answer), qPrintable(answer.error + answer.message.value(0)));
+        const StatusAnswer after = callStatus(m_connection);
+        QCOMPARE(after.value("state"), stateBefore);
+        QCOMPARE(after.data().value(QStringLiteral("Nat")), QJsonValue(false));
+        QCOMPARE(after.value("network_desc"), QStringLiteral("Simulated network ") + running);
+        QCOMPARE(ping(m_connection), kVersion);
     }
 
-    void allowedCallerCanStartAndStop() {
-        const OkAnswer start =
-            callOk(m_connection, QStringLiteral("StartGateway"), {kNetwork, true});
-        QVERIFY2(start.ok, qPrintable(start.message.value(0)));
-        QVERIFY(state() != QLatin1StringView("stopped"));
-        QVERIFY(callOk(m_connection, QStringLiteral("StopGateway")).ok);
-        QCOMPARE(state(), QStringLiteral("stopped"));
-    }
-
-    // polkit is asked about the caller's unique bus name (not a PID), for the control action.
-    void subjectIsTheCallersBusName() {
+    // With the control action allowed its methods work, but not Uninstall, which needs its own
+    // action. polkit is asked about the caller's unique bus name (not a PID).
+    void allowedActionUnlocksOnlyItsOwnMethods() {
         QVERIFY(callOk(m_connection, QStringLiteral("SetNat"), {true}).ok);
-        const QStringList lines = polkitLog().split(QLatin1Char('\n'));
+        QFile log(m_dir.filePath(QStringLiteral("polkit.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
         QString lastCheck;
-        for (const QString& line : lines)
+        for (const QString& line : QString::fromUtf8(log.readAll()).split(u'\n'))
             if (line.contains(QLatin1StringView("CheckAuthorization")))
                 lastCheck = line;
         QVERIFY2(lastCheck.contains(QLatin1StringView("'system-bus-name'")), qPrintable(lastCheck));
-        QVERIFY2(
-            lastCheck.contains(QStringLiteral("dbus.String('%1'").arg(m_connection.baseService())),
-            qPrintable(lastCheck));
+        QVERIFY(
+            lastCheck.contains(QStringLiteral("dbus.String('%1'").arg(m_connection.baseService())));
         QVERIFY(lastCheck.contains(QStringLiteral("\"%1\"").arg(kControl)));
         QVERIFY(!lastCheck.contains(QLatin1StringView("unix-process")));
+
+        QVERIFY(callOk(m_connection, QStringLiteral("StartGateway"), {kNetwork, true}).ok);
+        QVERIFY(stateOf(m_connection) != QLatin1StringView("stopped"));
+        const OkAnswer uninstall = callOk(m_connection, QStringLiteral("Uninstall"));
+        QVERIFY(isNotAuthorized(uninstall) && uninstall.message.value(0).contains(kUninstall));
+        QCOMPARE(ping(m_connection), kVersion);
     }
 
-    void uninstallNeedsItsOwnAction() {
-        polkitControl(QStringLiteral("SetAllowed"), {QStringList{kControl}});
-        const OkAnswer answer = callOk(m_connection, QStringLiteral("Uninstall"));
-        QVERIFY(!answer.ok);
-        QVERIFY(answer.message.value(0).contains(kUninstall));
-        QCOMPARE(ping(m_connection), QStringList{QStringLiteral("1.0.4")});
+    // A bad Network ID is answered at once, without asking polkit (which hangs here).
+    void badNetworkIdsAreRefusedBeforeAuthorization_data() {
+        QTest::addColumn<QString>("networkId");
+        QTest::newRow("15 digits") << QStringLiteral("0123456789abcde");
+        QTest::newRow("17 digits") << QStringLiteral("0123456789abcdef0");
+        QTest::newRow("not hex") << QStringLiteral("0123456789abcdeg");
+        QTest::newRow("leading dash") << QStringLiteral("-123456789abcdef");
+        QTest::newRow("line break") << QStringLiteral("0123456789abcde\n");
+        QTest::newRow("shell metacharacters") << QStringLiteral("0123456789a;rm *");
+        QTest::newRow("full-width digits") << QStringLiteral("０１２３４５６７８９ａｂｃｄｅｆ");
+        QTest::newRow("NUL inside") << QString::fromUtf16(u"0123456789abcd\u0000f", 16);
     }
 
-    // A bad Network ID is answered at once, without asking polkit.
-    void validationComesBeforeAuthorization() {
+    void badNetworkIdsAreRefusedBeforeAuthorization() {
+        QFETCH(QString, networkId);
         polkitControl(QStringLiteral("SimulateHang"), {true});
-        const int checksBefore = polkitLog().count(QLatin1StringView("CheckAuthorization"));
+        const int checksBefore = polkitChecks();
         QElapsedTimer timer;
         timer.start();
-        const OkAnswer answer = callOk(m_connection, QStringLiteral("StartGateway"),
-                                       {QStringLiteral("0123;rm -rf /xx"), true});
-        QVERIFY(!answer.ok);
-        QVERIFY(answer.message.value(0).contains(QLatin1StringView("Network ID")));
+        const OkAnswer answer =
+            callOk(m_connection, QStringLiteral("StartGateway"), {networkId, true});
+        QVERIFY2(answer.transportOk && !answer.ok, qPrintable(answer.error));
+        QCOMPARE(answer.message.size(), 1);
+        QVERIFY2(answer.message.first().contains(QLatin1StringView("Network ID")),
+                 qPrintable(answer.message.first()));
         QVERIFY(timer.elapsed() < 1000);
-        QCOMPARE(polkitLog().count(QLatin1StringView("CheckAuthorization")), checksBefore);
+        QCOMPARE(polkitChecks(), checksBefore);
+        QCOMPARE(stateOf(m_connection), QStringLiteral("stopped"));
     }
 
     // While polkit thinks, the helper goes on answering; no answer in time is a refusal.
@@ -189,18 +178,15 @@ private Q_SLOTS:
         QVERIFY(!pending.isFinished());
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(ping(m_connection), QStringList{QStringLiteral("1.0.4")});
-        QCOMPARE(state(), QStringLiteral("stopped"));
+        QCOMPARE(ping(m_connection), kVersion);
+        QCOMPARE(stateOf(m_connection), QStringLiteral("stopped"));
         QVERIFY(timer.elapsed() < 500);
 
         pending.waitForFinished();
-        const OkAnswer answer = toOkAnswer(pending.reply());
-        QVERIFY2(answer.transportOk, qPrintable(answer.error));
-        QVERIFY(!answer.ok);
-        QVERIFY(answer.message.value(0).startsWith(QLatin1StringView("not authorized: ")));
-        polkitControl(QStringLiteral("ReleaseHangingCalls"), {});
+        QVERIFY(isNotAuthorized(toOkAnswer(pending.reply())));
+        polkitControl(QStringLiteral("ReleaseHangingCalls"));
         QTest::qWait(100);
-        QCOMPARE(state(), QStringLiteral("stopped"));
+        QCOMPARE(stateOf(m_connection), QStringLiteral("stopped"));
     }
 
     // Runs last: without polkit every changing call is refused.
@@ -208,12 +194,9 @@ private Q_SLOTS:
         m_polkit.terminate();
         QVERIFY(m_polkit.waitForFinished(5000));
         QTRY_VERIFY(!m_connection.interface()->isServiceRegistered(kPolkitName).value());
-        const OkAnswer answer =
-            callOk(m_connection, QStringLiteral("StartGateway"), {kNetwork, true});
-        QVERIFY(answer.transportOk);
-        QVERIFY(!answer.ok);
-        QVERIFY(answer.message.value(0).startsWith(QLatin1StringView("not authorized: ")));
-        QCOMPARE(state(), QStringLiteral("stopped"));
+        QVERIFY(isNotAuthorized(
+            callOk(m_connection, QStringLiteral("StartGateway"), {kNetwork, true})));
+        QCOMPARE(stateOf(m_connection), QStringLiteral("stopped"));
     }
 };
 
