@@ -18,7 +18,6 @@
 #include <QToolButton>
 
 using namespace fernpoint;
-using fernpoint::test::FakeHelperClient;
 
 namespace {
 
@@ -32,28 +31,33 @@ NetworkProfile profile(const QString& id, double usedAt, const QString& name = {
     return NetworkProfile{id, name, desc, usedAt};
 }
 
-// A window's history button with the popover under it, over a store in a temporary home.
+// A button standing for the window's history button, with the popover under it, over a store in a
+// temporary home. Shown order of the three-entry history: kC, kB, kA.
 struct Popover {
-    explicit Popover(const QList<NetworkProfile>& profiles = {})
-        : store(home.dataHome() + QStringLiteral("/FernPoint"), [this] { return now += 1.0; }) {
+    explicit Popover(const QList<NetworkProfile>& profiles = {profile(kA, 10), profile(kB, 20),
+                                                              profile(kC, 30)}) {
         store.setProfiles(profiles);
-        anchor.setText(QStringLiteral("History"));
         anchor.move(200, 150);
         anchor.show();
     }
 
-    fernpoint::test::TemporaryHome home;
+    test::TemporaryHome home;
     double now = 5000.0;
-    NetworkProfileStore store;
-    FakeHelperClient client;
+    NetworkProfileStore store{home.dataHome() + QStringLiteral("/FernPoint"),
+                              [this] { return now += 1.0; }};
+    test::FakeHelperClient client;
     GatewayManager manager{client};
     Localizer localizer{QLocale(QStringLiteral("en"))};
-    QPushButton anchor;
+    QPushButton anchor{QStringLiteral("History")};
     HistoryPopover popover{store, manager, localizer};
 
     bool open() {
         popover.showBelow(&anchor);
         return QTest::qWaitForWindowExposed(&popover);
+    }
+    // A key as the keyboard sends it: to whatever has the focus.
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(popover.windowHandle(), Qt::Key(key), modifiers);
     }
     QStringList shownIds() const {
         QStringList ids;
@@ -67,14 +71,14 @@ struct Popover {
             ids.append(entry.networkID);
         return ids;
     }
-    // The IDs in networks.json, read back from the disk.
-    QStringList fileIds() const {
+    // What networks.json holds on the disk.
+    QByteArray file() const {
         QFile file(store.filePath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {QStringLiteral("<no file>")};
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
+    }
+    QStringList fileIds() const {
         QStringList ids;
-        const QJsonArray entries = QJsonDocument::fromJson(file.readAll()).array();
-        for (const QJsonValue& entry : entries)
+        for (const QJsonValue& entry : QJsonDocument::fromJson(file()).array())
             ids.append(entry.toObject().value(QStringLiteral("networkID")).toString());
         return ids;
     }
@@ -112,41 +116,32 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, desc);
         QFETCH(QString, title);
-
         Popover p({profile(kA, 1.0, name, desc)});
         QVERIFY(p.open());
         QCOMPARE(p.popover.rows().size(), 1);
         QCOMPARE(p.popover.rows().first()->title(), title);
-        QCOMPARE(p.popover.rows().first()->shownNetworkID(), kA);
-        QCOMPARE(p.popover.rows().first()->accessibleName(), title);
+        QCOMPARE(p.shownIds(), QStringList{kA});
     }
 
     void emptyHistoryShowsOnlyTheEmptyText() {
-        Popover p;
+        Popover p(QList<NetworkProfile>{});
         QVERIFY(p.open());
         QCOMPARE(p.popover.headingText(), p.localizer.text(QStringLiteral("history_title")));
         QVERIFY(p.popover.showsEmptyText());
         QCOMPARE(p.popover.emptyText(), p.localizer.text(QStringLiteral("history_empty")));
-        QVERIFY(p.popover.emptyText() != QStringLiteral("history_empty"));
         QVERIFY(p.popover.rows().isEmpty());
         QVERIFY(!p.popover.showsClearAll());
-        QVERIFY(!p.popover.clearAllButton()->isVisible());
         QCOMPARE(p.popover.currentRow(), -1);
         // Keys on an empty list do nothing harmful.
-        QTest::keyClick(&p.popover, Qt::Key_Down);
-        QTest::keyClick(&p.popover, Qt::Key_Delete);
-        QTest::keyClick(&p.popover, Qt::Key_Return);
+        for (const int key : {Qt::Key_Down, Qt::Key_Delete, Qt::Key_Return})
+            p.press(key);
         QVERIFY(p.popover.isVisible());
-        QVERIFY(p.popover.height() >= 40);
     }
 
     void listsNewestFirst_data() {
         QTest::addColumn<QList<NetworkProfile>>("stored");
         QTest::addColumn<QStringList>("shown");
 
-        QTest::newRow("stored oldest first")
-            << QList<NetworkProfile>{profile(kA, 10), profile(kB, 20), profile(kC, 30)}
-            << QStringList{kC, kB, kA};
         QTest::newRow("stored in no order")
             << QList<NetworkProfile>{profile(kB, 20), profile(kC, 5), profile(kA, 40)}
             << QStringList{kA, kB, kC};
@@ -158,7 +153,6 @@ private Q_SLOTS:
     void listsNewestFirst() {
         QFETCH(QList<NetworkProfile>, stored);
         QFETCH(QStringList, shown);
-
         Popover p(stored);
         QVERIFY(p.open());
         QCOMPARE(p.shownIds(), shown);
@@ -168,102 +162,69 @@ private Q_SLOTS:
     }
 
     void pickFillsTheFieldAndCloses_data() {
-        QTest::addColumn<QString>("how");
+        QTest::addColumn<QList<int>>("keys"); // none: a click on kB's row
         QTest::addColumn<QString>("picked");
 
-        // Shown order: kC, kB, kA.
-        QTest::newRow("click on the second row") << QStringLiteral("click") << kB;
-        QTest::newRow("Enter on the first row") << QStringLiteral("enter") << kC;
-        QTest::newRow("Down and Return") << QStringLiteral("down-return") << kB;
-        QTest::newRow("Down, Down, Up and Enter") << QStringLiteral("down-down-up-enter") << kB;
+        QTest::newRow("click on the second row") << QList<int>() << kB;
+        QTest::newRow("Enter on the first row") << QList<int>{Qt::Key_Enter} << kC;
+        QTest::newRow("Down, Down, Up and Return")
+            << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Return} << kB;
         QTest::newRow("Down past the end stays on the last")
-            << QStringLiteral("down-x5-enter") << kA;
+            << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Enter}
+            << kA;
     }
     void pickFillsTheFieldAndCloses() {
-        QFETCH(QString, how);
+        QFETCH(QList<int>, keys);
         QFETCH(QString, picked);
-
-        Popover p({profile(kA, 10), profile(kB, 20), profile(kC, 30)});
+        Popover p;
         p.manager.setNetworkID(QStringLiteral("typed before"));
         QVERIFY(p.open());
-        const QByteArray fileBefore = [&] {
-            QFile file(p.store.filePath());
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }();
+        const QByteArray fileBefore = p.file();
         QSignalSpy closed(&p.popover, &HistoryPopover::closed);
         QSignalSpy storeChanges(&p.store, &NetworkProfileStore::profilesChanged);
 
-        if (how == QLatin1StringView("click")) {
-            HistoryPopoverRow* row = p.row(kB);
-            QVERIFY(row);
-            QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
-        } else if (how == QLatin1StringView("enter")) {
-            QTest::keyClick(&p.popover, Qt::Key_Enter);
-        } else if (how == QLatin1StringView("down-return")) {
-            QTest::keyClick(&p.popover, Qt::Key_Down);
-            QTest::keyClick(&p.popover, Qt::Key_Return);
-        } else if (how == QLatin1StringView("down-down-up-enter")) {
-            QTest::keyClick(&p.popover, Qt::Key_Down);
-            QTest::keyClick(&p.popover, Qt::Key_Down);
-            QTest::keyClick(&p.popover, Qt::Key_Up);
-            QTest::keyClick(&p.popover, Qt::Key_Enter);
-        } else {
-            for (int i = 0; i < 5; ++i)
-                QTest::keyClick(&p.popover, Qt::Key_Down);
-            QTest::keyClick(&p.popover, Qt::Key_Enter);
-        }
+        if (keys.isEmpty())
+            QTest::mouseClick(p.row(kB), Qt::LeftButton, {}, QPoint(20, p.row(kB)->height() / 2));
+        for (const int key : keys)
+            p.press(key);
 
         QCOMPARE(p.manager.networkID(), picked);
         QCOMPARE(closed.count(), 1);
         QVERIFY(!p.popover.isVisible());
-        // The history waits until the network is next recorded.
+        // The history waits until the network is next recorded; no connection is started.
         QCOMPARE(storeChanges.count(), 0);
-        QFile file(p.store.filePath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), fileBefore);
-        // No connection is started by a pick.
-        QCOMPARE(p.client.callCount(QStringLiteral("startGateway")), 0);
+        QCOMPARE(p.file(), fileBefore);
+        QCOMPARE(p.client.count(u"startGateway"), 0);
     }
 
     void deleteOne_data() {
         QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("removed");
-        QTest::addColumn<bool>("byKeyboard");
+        QTest::addColumn<QString>("removed"); // kC: by the Delete key on the current row
         QTest::addColumn<QString>("fieldAfter");
 
-        // Shown order: kC, kB, kA; the keyboard deletes the current (first) row, kC.
-        QTest::newRow("the entry in the field") << kB << kB << false << QString();
+        QTest::newRow("the entry in the field") << kB << kB << QString();
         QTest::newRow("the entry in the field with blanks around")
-            << QStringLiteral(" \t") + kB + QStringLiteral("\u3000 ") << kB << false << QString();
-        QTest::newRow("another entry leaves the field") << kA << kB << false << kA;
+            << QStringLiteral(" \t") + kB + QStringLiteral("\u3000 ") << kB << QString();
+        QTest::newRow("another entry leaves the field") << kA << kB << kA;
         QTest::newRow("a line break is not trimmed here")
-            << kB + QStringLiteral("\n") << kB << false << kB + QStringLiteral("\n");
-        QTest::newRow("the field in another case stays")
-            << kB.toUpper() << kB << false << kB.toUpper();
-        QTest::newRow("Delete key on the current row") << kC << kC << true << QString();
-        QTest::newRow("Delete key, other field") << kA << kC << true << kA;
+            << kB + QStringLiteral("\n") << kB << kB + QStringLiteral("\n");
+        QTest::newRow("the field in another case stays") << kB.toUpper() << kB << kB.toUpper();
+        QTest::newRow("Delete key on the current row") << kC << kC << QString();
+        QTest::newRow("Delete key, other field") << kA << kC << kA;
     }
     void deleteOne() {
         QFETCH(QString, field);
         QFETCH(QString, removed);
-        QFETCH(bool, byKeyboard);
         QFETCH(QString, fieldAfter);
-
-        Popover p({profile(kA, 10), profile(kB, 20), profile(kC, 30)});
+        Popover p;
         p.manager.setNetworkID(field);
         QVERIFY(p.open());
         QSignalSpy closed(&p.popover, &HistoryPopover::closed);
 
-        if (byKeyboard) {
-            QTest::keyClick(&p.popover, Qt::Key_Delete);
-        } else {
-            HistoryPopoverRow* row = p.row(removed);
-            QVERIFY(row);
-            QCOMPARE(row->deleteButton()->toolTip(),
-                     p.localizer.text(QStringLiteral("history_delete_one")));
-            QCOMPARE(row->deleteButton()->accessibleName(), row->deleteButton()->toolTip());
-            QTest::mouseClick(row->deleteButton(), Qt::LeftButton);
-        }
+        if (removed == kC)
+            p.press(Qt::Key_Delete);
+        else
+            QTest::mouseClick(p.row(removed)->deleteButton(), Qt::LeftButton);
 
         QCOMPARE(p.manager.networkID(), fieldAfter);
         QStringList remaining{kA, kB, kC};
@@ -273,21 +234,19 @@ private Q_SLOTS:
         // Still open, redrawn without the entry, and a current row still there for the keyboard.
         QVERIFY(p.popover.isVisible());
         QCOMPARE(closed.count(), 0);
-        QVERIFY(!p.shownIds().contains(removed));
         QCOMPARE(p.shownIds().size(), 2);
+        QVERIFY(!p.shownIds().contains(removed));
         QCOMPARE(p.popover.currentRow(), 0);
     }
 
     void deletingTheLastEntryShowsTheEmptyText() {
         Popover p({profile(kA, 10), profile(kB, 20)});
         QVERIFY(p.open());
-        QTest::keyClick(&p.popover, Qt::Key_Down);
-        QTest::keyClick(&p.popover, Qt::Key_Delete);
+        p.press(Qt::Key_Down);
+        p.press(Qt::Key_Delete);
         QCOMPARE(p.storedIds(), QStringList{kB});
-        // The current row moved up to the one that is left.
-        QCOMPARE(p.popover.currentRow(), 0);
-        QTest::keyClick(&p.popover, Qt::Key_Delete);
-        QVERIFY(p.storedIds().isEmpty());
+        QCOMPARE(p.popover.currentRow(), 0); // moved up to the row that is left
+        p.press(Qt::Key_Delete);
         QVERIFY(p.fileIds().isEmpty());
         QVERIFY(p.popover.isVisible());
         QVERIFY(p.popover.showsEmptyText());
@@ -312,28 +271,20 @@ private Q_SLOTS:
 
     void clearAllEmptiesHistoryAndField_data() {
         QTest::addColumn<QString>("field");
-
         QTest::newRow("field holds an entry") << kB;
         QTest::newRow("field holds an ID never recorded") << kD;
-        QTest::newRow("field holds anything") << QStringLiteral("  half typed");
-        QTest::newRow("field already empty") << QString();
     }
     void clearAllEmptiesHistoryAndField() {
         QFETCH(QString, field);
-
-        Popover p({profile(kA, 10), profile(kB, 20)});
+        Popover p;
         p.manager.setNetworkID(field);
         QVERIFY(p.open());
         QSignalSpy closed(&p.popover, &HistoryPopover::closed);
-        QCOMPARE(p.popover.clearAllButton()->text(),
-                 p.localizer.text(QStringLiteral("history_clear_all")));
         QTest::mouseClick(p.popover.clearAllButton(), Qt::LeftButton);
 
         QVERIFY(p.manager.networkID().isEmpty());
         QVERIFY(p.store.profiles().isEmpty());
-        QFile file(p.store.filePath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().trimmed(), QByteArray("[]"));
+        QCOMPARE(p.file().trimmed(), QByteArray("[]"));
         QVERIFY(p.popover.isVisible());
         QCOMPARE(closed.count(), 0);
         QVERIFY(p.popover.showsEmptyText());
@@ -348,53 +299,44 @@ private Q_SLOTS:
         QCOMPARE(p.popover.rows().first()->title(), QStringLiteral("New"));
         p.store.upsertProfile(kA, std::nullopt, std::nullopt);
         QCOMPARE(p.shownIds(), (QStringList{kA, kC, kB}));
-        QVERIFY(p.popover.isVisible());
     }
 
     void escapeClosesAndItOpensAgain() {
-        Popover p({profile(kA, 10), profile(kB, 20)});
+        Popover p;
         QSignalSpy closed(&p.popover, &HistoryPopover::closed);
         for (int round = 1; round <= 2; ++round) {
             QVERIFY(p.open());
-            // Opening again starts at the first row.
-            QCOMPARE(p.popover.currentRow(), 0);
-            QTest::keyClick(&p.popover, Qt::Key_Down);
+            QCOMPARE(p.popover.currentRow(), 0); // each opening starts at the first row
+            p.press(Qt::Key_Down);
             QCOMPARE(p.popover.currentRow(), 1);
-            QTest::keyClick(&p.popover, Qt::Key_Escape);
+            p.press(Qt::Key_Escape);
             QVERIFY(!p.popover.isVisible());
             QCOMPARE(closed.count(), round);
         }
-        QCOMPARE(p.storedIds(), (QStringList{kA, kB}));
+        QCOMPARE(p.storedIds(), (QStringList{kA, kB, kC}));
         QVERIFY(p.manager.networkID().isEmpty());
     }
 
-    void isAReusablePopupBelowItsAnchor() {
+    void opensBelowItsAnchorAndScrolls() {
         QList<NetworkProfile> many;
         for (int i = 0; i < 12; ++i)
-            many.append(profile(QStringLiteral("%1").arg(i, 16, 10, QLatin1Char('0')), i,
-                                QStringLiteral("Network %1").arg(i)));
+            many.append(profile(QStringLiteral("%1").arg(i, 16, 10, QLatin1Char('0')), i));
         Popover p(many);
         QVERIFY(p.open());
-
-        QVERIFY(p.popover.windowFlags().testFlag(Qt::Popup));
-        QVERIFY(p.popover.testAttribute(Qt::WA_NoMouseReplay));
-        QVERIFY(!p.popover.testAttribute(Qt::WA_DeleteOnClose));
 
         const QRect anchor(p.anchor.mapToGlobal(QPoint(0, 0)), p.anchor.size());
         const QRect frame = p.popover.frameGeometry();
         QVERIFY2(frame.top() > anchor.bottom() && frame.top() <= anchor.bottom() + 6,
                  "opens just below the anchor");
         QVERIFY(frame.left() < anchor.center().x() && frame.right() > anchor.center().x());
-        QVERIFY(p.popover.width() >= 320 && p.popover.width() <= 380);
 
-        // Twelve rows, six in view: the list scrolls instead of growing.
+        // Twelve rows, six in view: the list scrolls instead of growing, and the keyboard
+        // scrolls the current row into view.
         const int rowHeight = p.popover.rows().first()->height();
         const auto* scroll = p.popover.findChild<QScrollArea*>();
-        QVERIFY(scroll);
         QVERIFY(scroll->height() <= rowHeight * HistoryPopover::kVisibleRows + 2);
         QVERIFY(p.popover.height() < rowHeight * 9);
-        // The keyboard scrolls the current row into view.
-        QTest::keyClick(&p.popover, Qt::Key_End);
+        p.press(Qt::Key_End);
         QCOMPARE(p.popover.currentRow(), 11);
         const HistoryPopoverRow* last = p.popover.rows().last();
         const QPoint lastTop = last->mapTo(scroll->viewport(), QPoint(0, 0));
@@ -403,7 +345,6 @@ private Q_SLOTS:
 
     void retranslatesWhileOpen() {
         Popover p({profile(kA, 10)});
-        p.localizer.setAppLanguage(QStringLiteral("en"));
         QVERIFY(p.open());
         const QString english = p.popover.headingText();
         const QString englishDelete = p.popover.rows().first()->deleteButton()->toolTip();
@@ -411,6 +352,8 @@ private Q_SLOTS:
         QVERIFY(p.popover.headingText() != english);
         QCOMPARE(p.popover.headingText(), p.localizer.text(QStringLiteral("history_title")));
         QVERIFY(p.popover.rows().first()->deleteButton()->toolTip() != englishDelete);
+        QCOMPARE(p.popover.rows().first()->deleteButton()->toolTip(),
+                 p.localizer.text(QStringLiteral("history_delete_one")));
         QCOMPARE(p.popover.clearAllButton()->text(),
                  p.localizer.text(QStringLiteral("history_clear_all")));
     }

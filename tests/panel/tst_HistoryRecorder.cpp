@@ -1,5 +1,3 @@
-#include "FakeHelperClient.h"
-#include "GatewayManager.h"
 #include "HistoryRecorder.h"
 #include "NetworkProfileStore.h"
 #include "PanelTestSupport.h"
@@ -7,41 +5,34 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QSignalSpy>
-#include <QTest>
-
-#include <memory>
 
 using namespace fernpoint;
-using fernpoint::test::FakeHelperClient;
 
 namespace {
 
 const QString kId = QStringLiteral("8056c2e21c000001");
 
 struct Recording {
-    Recording()
-        : store(home.dataHome() + QStringLiteral("/FernPoint"), [this] { return now += 1.0; }) {}
-
-    fernpoint::test::TemporaryHome home;
+    test::TemporaryHome home;
     double now = 1000.0;
-    NetworkProfileStore store;
-    FakeHelperClient client;
+    NetworkProfileStore store{home.dataHome() + QStringLiteral("/FernPoint"),
+                              [this] { return now += 1.0; }};
+    test::FakeHelperClient client;
     GatewayManager manager{client};
 
-    bool publish(const QJsonObject& data) {
-        return fernpoint::test::publishData(manager, client, data);
+    // A snapshot with these fields, or (nullopt) a reply without a snapshot.
+    bool publish(const std::optional<QJsonObject>& data = QJsonObject()) {
+        return data ? test::publishData(manager, client, *data)
+                    : test::publishStatus(manager, client, std::nullopt, true);
     }
     QJsonArray file() const {
         QFile file(store.filePath());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(file.readAll()).array();
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).array()
+                                              : QJsonArray();
     }
 };
 
-QJsonObject named(const QString& name, const QString& desc) {
+QJsonObject named(const QString& name, const QString& desc = {}) {
     return QJsonObject{{QStringLiteral("conn_state"), QStringLiteral("connected")},
                        {QStringLiteral("network_name"), name},
                        {QStringLiteral("network_desc"), desc}};
@@ -76,43 +67,41 @@ private Q_SLOTS:
     void recordsTheIdAsTheWindowCountsIt() {
         QFETCH(QString, typed);
         QFETCH(QString, recorded);
-
         Recording r;
         HistoryRecorder recorder(r.manager, r.store);
         r.manager.setNetworkID(typed);
         QVERIFY(r.publish(named(QStringLiteral("Lab"), QStringLiteral("Bench"))));
 
+        QCOMPARE(r.manager.networkID(), typed); // the field itself is left as typed
         if (recorded.isEmpty()) {
             QVERIFY(r.store.profiles().isEmpty());
             QVERIFY(!QFile::exists(r.store.filePath()));
             return;
         }
         QCOMPARE(r.store.profiles().size(), 1);
-        QCOMPARE(r.store.profiles().first().networkID, recorded);
-        QCOMPARE(r.store.profiles().first().name, QStringLiteral("Lab"));
-        QCOMPARE(r.store.profiles().first().desc, QStringLiteral("Bench"));
-        // The field itself is left as typed.
-        QCOMPARE(r.manager.networkID(), typed);
+        const NetworkProfile& entry = r.store.profiles().first();
+        QCOMPARE(entry.networkID, recorded);
+        QCOMPARE(entry.name, QStringLiteral("Lab"));
+        QCOMPARE(entry.desc, QStringLiteral("Bench"));
         QCOMPARE(r.file().size(), 1);
     }
 
     void everyPublishedSnapshotIsRecorded_data() {
-        QTest::addColumn<QList<std::optional<QJsonObject>>>("snapshots"); // absent: reply w/o JSON
+        QTest::addColumn<QList<std::optional<QJsonObject>>>("snapshots"); // nullopt: no snapshot
         QTest::addColumn<int>("saves");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("desc");
 
         using S = std::optional<QJsonObject>;
+        const QJsonObject harbor = named(QStringLiteral("Harbor"), QStringLiteral("Uplink"));
         QTest::newRow("name and description learned")
-            << QList<S>{named(QStringLiteral("Harbor"), QStringLiteral("Uplink"))} << 1
-            << QStringLiteral("Harbor") << QStringLiteral("Uplink");
+            << QList<S>{harbor} << 1 << QStringLiteral("Harbor") << QStringLiteral("Uplink");
         QTest::newRow("a snapshot without them keeps the stored ones")
-            << QList<S>{named(QStringLiteral("Harbor"), QStringLiteral("Uplink")), QJsonObject()}
-            << 2 << QStringLiteral("Harbor") << QStringLiteral("Uplink");
+            << QList<S>{harbor, QJsonObject()} << 2 << QStringLiteral("Harbor")
+            << QStringLiteral("Uplink");
         QTest::newRow("a new name replaces the old")
-            << QList<S>{named(QStringLiteral("Harbor"), QStringLiteral("Uplink")),
-                        named(QStringLiteral("Quay"), QString())}
-            << 2 << QStringLiteral("Quay") << QStringLiteral("Uplink");
+            << QList<S>{harbor, named(QStringLiteral("Quay"))} << 2 << QStringLiteral("Quay")
+            << QStringLiteral("Uplink");
         QTest::newRow("no snapshot records nothing")
             << QList<S>{S(), S()} << 0 << QString() << QString();
         QTest::newRow("only the snapshots count")
@@ -123,73 +112,57 @@ private Q_SLOTS:
         QFETCH(int, saves);
         QFETCH(QString, name);
         QFETCH(QString, desc);
-
         Recording r;
         HistoryRecorder recorder(r.manager, r.store);
         r.manager.setNetworkID(kId);
         QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
         double lastUsed = 0.0;
         for (const std::optional<QJsonObject>& snapshot : snapshots) {
-            if (snapshot)
-                QVERIFY(r.publish(*snapshot));
-            else
-                QVERIFY(fernpoint::test::publishStatus(r.manager, r.client,
-                                                       std::optional<QString>(), true));
+            QVERIFY(r.publish(snapshot));
             if (!r.store.profiles().isEmpty()) {
                 // Each recording moves the entry's time forward.
                 QVERIFY(r.store.profiles().first().lastUsedAt >= lastUsed);
                 lastUsed = r.store.profiles().first().lastUsedAt;
             }
         }
-
         QCOMPARE(changes.count(), saves);
         QCOMPARE(r.store.profiles().size(), saves > 0 ? 1 : 0);
-        if (saves > 0) {
-            QCOMPARE(r.store.profiles().first().name, name);
-            QCOMPARE(r.store.profiles().first().desc, desc);
-            const QJsonObject stored = r.file().first().toObject();
-            QCOMPARE(stored.value(QStringLiteral("name")).toString(), name);
-            QCOMPARE(stored.value(QStringLiteral("desc")).toString(), desc);
-        }
+        if (saves == 0)
+            return;
+        QCOMPARE(r.store.profiles().first().name, name);
+        QCOMPARE(r.store.profiles().first().desc, desc);
+        const QJsonObject stored = r.file().first().toObject();
+        QCOMPARE(stored.value(QStringLiteral("name")).toString(), name);
+        QCOMPARE(stored.value(QStringLiteral("desc")).toString(), desc);
     }
 
     void theCurrentSnapshotIsRecordedOnceAtConstruction_data() {
         QTest::addColumn<bool>("snapshotBefore");
-        QTest::addColumn<int>("saves");
-
-        QTest::newRow("snapshot already published") << true << 1;
-        QTest::newRow("no snapshot yet") << false << 0;
+        QTest::newRow("snapshot already published") << true;
+        QTest::newRow("no snapshot yet") << false;
     }
     void theCurrentSnapshotIsRecordedOnceAtConstruction() {
         QFETCH(bool, snapshotBefore);
-        QFETCH(int, saves);
-
         Recording r;
         r.manager.setNetworkID(kId);
         if (snapshotBefore)
-            QVERIFY(r.publish(named(QStringLiteral("Harbor"), QString())));
+            QVERIFY(r.publish(named(QStringLiteral("Harbor"))));
         QVERIFY(r.store.profiles().isEmpty());
 
         QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
-        HistoryRecorder recorder(r.manager, r.store);
-        QCOMPARE(changes.count(), saves);
-        // Nothing more until the next snapshot, and then exactly one more.
-        QTest::qWait(20);
-        QCOMPARE(changes.count(), saves);
-        QVERIFY(r.publish(QJsonObject()));
-        QCOMPARE(changes.count(), saves + 1);
-    }
-
-    void stopsWithTheRecorder() {
-        Recording r;
-        r.manager.setNetworkID(kId);
-        QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
+        const int saves = snapshotBefore ? 1 : 0;
         {
             HistoryRecorder recorder(r.manager, r.store);
-            QVERIFY(r.publish(QJsonObject()));
+            QCOMPARE(changes.count(), saves);
+            // Nothing more until the next snapshot, and then exactly one more.
+            QTest::qWait(20);
+            QCOMPARE(changes.count(), saves);
+            QVERIFY(r.publish());
+            QCOMPARE(changes.count(), saves + 1);
         }
-        QVERIFY(r.publish(QJsonObject()));
-        QCOMPARE(changes.count(), 1);
+        // Recording stops with the recorder.
+        QVERIFY(r.publish());
+        QCOMPARE(changes.count(), saves + 1);
     }
 };
 

@@ -1,7 +1,5 @@
 #include "ConnectionIndicator.h"
 #include "ElidedValueLabel.h"
-#include "FakeHelperClient.h"
-#include "GatewayManager.h"
 #include "Localizer.h"
 #include "PanelTestSupport.h"
 #include "PrivateBus.h"
@@ -11,10 +9,10 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QTest>
+#include <QJsonArray>
 
 using namespace fernpoint;
-using fernpoint::test::FakeHelperClient;
+using C = PanelColor;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 
@@ -27,47 +25,62 @@ const QStringList kRowKeys{
     QStringLiteral("status_row_peer_count"),   QStringLiteral("status_row_last_policy"),
     QStringLiteral("status_row_nat")};
 
+QJsonObject endpoint(const QString& address, bool ok) {
+    return QJsonObject{{QStringLiteral("endpoints"), address}, {QStringLiteral("ok"), ok}};
+}
+
+// A connected gateway with every field filled in, with some fields replaced.
+QJsonObject fullData(const QJsonObject& changes = {}) {
+    QJsonObject data{
+        {QStringLiteral("conn_state"), QStringLiteral("connected")},
+        {QStringLiteral("network_name"), QStringLiteral("Harbor Office")},
+        {QStringLiteral("network_desc"), QStringLiteral("Branch uplink")},
+        {QStringLiteral("address_cidr"), QStringLiteral("10.147.20.11/24")},
+        {QStringLiteral("listen_port"), 9993},
+        {QStringLiteral("state"), QStringLiteral("running")},
+        {QStringLiteral("peers"), 7},
+        {QStringLiteral("last_policy_at"), 86400},
+        {QStringLiteral("Nat"), true},
+        {QStringLiteral("endpoints"),
+         QJsonArray{endpoint(QStringLiteral("203.0.113.7:9993"), true),
+                    endpoint(QStringLiteral("[2001:db8::7]:9993"), false)}},
+        {QStringLiteral("mgmt_ips"),
+         QJsonArray{QStringLiteral("192.0.2.0/24"), QStringLiteral("2001:db8:1234::/64")}},
+    };
+    for (auto it = changes.begin(); it != changes.end(); ++it)
+        data.insert(it.key(), it.value());
+    return data;
+}
+
 // One window's worth of panel: the controller behind a fake helper, and both panel widgets.
 struct Panel {
     explicit Panel(const QLocale& process = QLocale(QStringLiteral("en")))
         : localizer(process) {}
 
-    fernpoint::test::TemporaryHome home;
-    FakeHelperClient client;
+    test::TemporaryHome home;
+    test::FakeHelperClient client;
     GatewayManager manager{client};
     Localizer localizer;
     StatusGroupBox box{manager, localizer};
     ConnectionIndicator indicator{manager, localizer};
 
-    bool publish(const QJsonObject& data) {
-        return fernpoint::test::publishData(manager, client, data);
+    bool publish(const QJsonObject& data) { return test::publishData(manager, client, data); }
+    template<typename Get> auto column(Get get) const {
+        QList<decltype(get(*box.rows().first()))> shown;
+        for (const StatusRow* row : box.rows())
+            shown.append(get(*row));
+        return shown;
     }
     QStringList titles() const {
-        QStringList shown;
-        for (const StatusRow* row : box.rows())
-            shown.append(row->title());
-        return shown;
+        return column([](const StatusRow& r) { return r.title(); });
     }
     QStringList values() const {
-        QStringList shown;
-        for (const StatusRow* row : box.rows())
-            shown.append(row->value());
-        return shown;
+        return column([](const StatusRow& r) { return r.value(); });
     }
-    QList<PanelColor> colours() const {
-        QList<PanelColor> shown;
-        for (const StatusRow* row : box.rows())
-            shown.append(row->valueColor());
-        return shown;
+    QColor drawnColour(int row) const {
+        return box.rows().at(row)->valueLabel().palette().color(QPalette::WindowText);
     }
 };
-
-QJsonObject withField(QJsonObject data, const QString& key, const QJsonValue& value) {
-    data.insert(key, value);
-    return data;
-}
-
-using C = PanelColor;
 
 } // namespace
 
@@ -82,116 +95,71 @@ private Q_SLOTS:
 
     void withoutSnapshotOnlyTheEmptyTextShows_data() {
         QTest::addColumn<bool>("publishFirst");
-        QTest::addColumn<std::optional<QString>>("json");
         QTest::addColumn<bool>("helperRunning");
-        QTest::addColumn<bool>("indicatorGreen");
 
-        QTest::newRow("before the first reply")
-            << false << std::optional<QString>() << false << false;
-        QTest::newRow("reply without JSON, helper running")
-            << true << std::optional<QString>() << true << true;
-        QTest::newRow("reply without JSON, helper stopped")
-            << true << std::optional<QString>() << false << false;
-        QTest::newRow("unparseable JSON")
-            << true << std::optional<QString>(QStringLiteral("{")) << true << false;
-        QTest::newRow("status reports failure")
-            << true
-            << std::optional<QString>(QStringLiteral(
-                   R"({"ok":false,"error":"core down","data":{"conn_state":"connected"}})"))
-            << true << false;
+        QTest::newRow("before the first reply") << false << false;
+        QTest::newRow("reply without JSON, helper running") << true << true;
+        QTest::newRow("reply without JSON, helper stopped") << true << false;
     }
     void withoutSnapshotOnlyTheEmptyTextShows() {
         QFETCH(bool, publishFirst);
-        QFETCH(std::optional<QString>, json);
         QFETCH(bool, helperRunning);
-        QFETCH(bool, indicatorGreen);
-
         Panel panel;
         if (publishFirst) {
             // A snapshot first, so that clearing it is seen too.
-            QVERIFY(panel.publish(fernpoint::test::fullStatusData()));
+            QVERIFY(panel.publish(fullData()));
             QVERIFY(!panel.box.showsEmptyText());
-            QVERIFY(
-                fernpoint::test::publishStatus(panel.manager, panel.client, json, helperRunning));
+            QVERIFY(test::publishStatus(panel.manager, panel.client, std::nullopt, helperRunning));
         }
-
         QVERIFY(panel.box.showsEmptyText());
         QCOMPARE(panel.box.emptyText(),
                  panel.localizer.text(QStringLiteral("network_status_empty")));
-        QVERIFY(panel.box.emptyText() != QStringLiteral("network_status_empty"));
         QVERIFY(panel.box.rows().isEmpty());
         QVERIFY(!panel.box.showsEndpoints());
         QVERIFY(!panel.box.showsRemoteManagement());
-        QCOMPARE(panel.indicator.dot().color(), indicatorGreen ? C::Green : C::Gray);
+        QCOMPARE(panel.indicator.dot().color(), helperRunning ? C::Green : C::Gray);
     }
 
     void snapshotRows_data() {
         QTest::addColumn<QJsonObject>("data");
-        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QStringList>("values"); // "nat_…": the process language's text
         QTest::addColumn<QList<PanelColor>>("colours");
 
+        const QString d = QStringLiteral("-");
         const QString off = QStringLiteral("nat_off");
-        const QString on = QStringLiteral("nat_on");
-        const QString dash = QStringLiteral("-");
         const QList<PanelColor> plain{C::Primary, C::Primary, C::Primary, C::Primary,  C::Primary,
                                       C::Primary, C::Primary, C::Primary, C::Secondary};
-
         QTest::newRow("empty data")
-            << QJsonObject() << QStringList{dash, dash, dash, dash, dash, dash, dash, dash, off}
-            << plain;
+            << QJsonObject() << QStringList{d, d, d, d, d, d, d, d, off} << plain;
         QTest::newRow("everything")
-            << fernpoint::test::fullStatusData()
+            << fullData()
             << QStringList{QStringLiteral("connected"),
                            QStringLiteral("Harbor Office"),
-                           QStringLiteral("Branch uplink, second floor rack"),
+                           QStringLiteral("Branch uplink"),
                            QStringLiteral("10.147.20.11/24"),
                            QStringLiteral("9993"),
                            QStringLiteral("running"),
                            QStringLiteral("7"),
                            QStringLiteral("1970-01-02 00:00:00"),
-                           on}
+                           QStringLiteral("nat_on")}
             << QList<PanelColor>{C::Green,   C::Primary, C::Primary, C::Primary, C::Primary,
                                  C::Primary, C::Primary, C::Primary, C::Green};
-        QTest::newRow("port 0 is a value, not absent")
-            << QJsonObject{{QStringLiteral("listen_port"), 0}}
-            << QStringList{dash, dash, dash, dash, QStringLiteral("0"), dash, dash, dash, off}
-            << plain;
-        QTest::newRow("plain digits: no grouping, leading minus")
-            << QJsonObject{{QStringLiteral("listen_port"), 1234567}, {QStringLiteral("peers"), -42}}
-            << QStringList{dash,
-                           dash,
-                           dash,
-                           dash,
-                           QStringLiteral("1234567"),
-                           dash,
-                           QStringLiteral("-42"),
-                           dash,
-                           off}
-            << plain;
-        QTest::newRow("state word in another case is shown as sent, not green")
-            << QJsonObject{{QStringLiteral("conn_state"), QStringLiteral("Connected")}}
-            << QStringList{QStringLiteral("Connected"),
-                           dash,
-                           dash,
-                           dash,
-                           dash,
-                           dash,
-                           dash,
-                           dash,
-                           off}
+        QTest::newRow("port 0 is a value; plain digits, leading minus")
+            << QJsonObject{{QStringLiteral("listen_port"), 0}, {QStringLiteral("peers"), -1234567}}
+            << QStringList{d, d, d, d, QStringLiteral("0"), d, QStringLiteral("-1234567"), d, off}
             << plain;
         QTest::newRow("values that look like keys or markup are shown verbatim")
             << QJsonObject{{QStringLiteral("network_name"), QStringLiteral("status_row_nat")},
                            {QStringLiteral("network_desc"), QStringLiteral("<b>lab</b> & co")},
                            {QStringLiteral("state"), QString()}}
-            << QStringList{dash,
+            << QStringList{d,
                            QStringLiteral("status_row_nat"),
                            QStringLiteral("<b>lab</b> & co"),
-                           dash,
-                           dash,
+                           d,
+                           d,
                            QString(),
-                           dash,
-                           dash,
+                           d,
+                           d,
                            off}
             << plain;
     }
@@ -199,18 +167,13 @@ private Q_SLOTS:
         QFETCH(QJsonObject, data);
         QFETCH(QStringList, values);
         QFETCH(QList<PanelColor>, colours);
-
-        // The process and the window speak the same language here; row 9's value is a process
-        // lookup, so expected keys are turned into that language's text.
         Panel panel;
-        for (QString& value : values)
-            if (value.startsWith(QLatin1StringView("nat_")))
-                value = panel.localizer.processText(value);
+        values.last() = panel.localizer.processText(values.last());
         QVERIFY(panel.publish(data));
 
         QVERIFY(!panel.box.showsEmptyText());
         QCOMPARE(panel.values(), values);
-        QCOMPARE(panel.colours(), colours);
+        QCOMPARE(panel.column([](const StatusRow& r) { return r.valueColor(); }), colours);
         QStringList titles;
         for (const QString& key : kRowKeys)
             titles.append(panel.localizer.text(key));
@@ -223,53 +186,38 @@ private Q_SLOTS:
         QTest::addColumn<QList<PanelColor>>("dots");
         QTest::addColumn<QStringList>("remote");
 
-        const QJsonObject full = fernpoint::test::fullStatusData();
+        const QStringList remote{QStringLiteral("192.0.2.0/24"),
+                                 QStringLiteral("2001:db8:1234::/64")};
         QTest::newRow("both lists, one endpoint down")
-            << full
-            << QStringList{QStringLiteral("203.0.113.7:9993"),
-                           QStringLiteral("[2001:db8:85a3::8a2e:370:7334]:9993")}
-            << QList<PanelColor>{C::Green, C::Red}
-            << QStringList{QStringLiteral("192.0.2.0/24"),
-                           QStringLiteral("2001:db8:1234:5678::/64")};
-        const QJsonArray allUp{QJsonObject{{QStringLiteral("endpoints"), QStringLiteral("a:1")},
-                                           {QStringLiteral("ok"), true}},
-                               QJsonObject{{QStringLiteral("endpoints"), QStringLiteral("b:2")},
-                                           {QStringLiteral("ok"), true}}};
-        QTest::newRow("all reachable, no remote management")
-            << withField(withField(full, QStringLiteral("endpoints"), allUp),
-                         QStringLiteral("mgmt_ips"), QJsonArray())
-            << QStringList{QStringLiteral("a:1"), QStringLiteral("b:2")}
-            << QList<PanelColor>{C::Green, C::Green} << QStringList();
-        QTest::newRow("remote management only")
-            << withField(full, QStringLiteral("endpoints"), QJsonArray()) << QStringList()
-            << QList<PanelColor>()
-            << QStringList{QStringLiteral("192.0.2.0/24"),
-                           QStringLiteral("2001:db8:1234:5678::/64")};
-        QTest::newRow("duplicate remote entries both show")
-            << withField(withField(full, QStringLiteral("endpoints"), QJsonArray()),
-                         QStringLiteral("mgmt_ips"),
-                         QJsonArray{QStringLiteral("192.0.2.0/24"), QStringLiteral("192.0.2.0/24")})
+            << fullData()
+            << QStringList{QStringLiteral("203.0.113.7:9993"), QStringLiteral("[2001:db8::7]:9993")}
+            << QList<PanelColor>{C::Green, C::Red} << remote;
+        QTest::newRow("endpoints only")
+            << fullData({{QStringLiteral("endpoints"),
+                          QJsonArray{endpoint(QStringLiteral("a:1"), true)}},
+                         {QStringLiteral("mgmt_ips"), QJsonArray()}})
+            << QStringList{QStringLiteral("a:1")} << QList<PanelColor>{C::Green} << QStringList();
+        QTest::newRow("remote management only, duplicates kept")
+            << fullData({{QStringLiteral("endpoints"), QJsonArray()},
+                         {QStringLiteral("mgmt_ips"),
+                          QJsonArray{QStringLiteral("x/8"), QStringLiteral("x/8")}}})
             << QStringList() << QList<PanelColor>()
-            << QStringList{QStringLiteral("192.0.2.0/24"), QStringLiteral("192.0.2.0/24")};
+            << QStringList{QStringLiteral("x/8"), QStringLiteral("x/8")};
     }
     void listsShowOnlyWhenNotEmpty() {
         QFETCH(QJsonObject, data);
         QFETCH(QStringList, addresses);
         QFETCH(QList<PanelColor>, dots);
         QFETCH(QStringList, remote);
-
         Panel panel;
         // A longer snapshot first: the lists must shrink, not only grow.
-        QJsonObject longer = fernpoint::test::fullStatusData();
-        QJsonArray manyEndpoints;
+        QJsonArray many;
         for (int i = 0; i < 4; ++i)
-            manyEndpoints.append(
-                QJsonObject{{QStringLiteral("endpoints"), QStringLiteral("x:%1").arg(i)},
-                            {QStringLiteral("ok"), false}});
-        longer.insert(QStringLiteral("endpoints"), manyEndpoints);
-        longer.insert(QStringLiteral("mgmt_ips"),
-                      QJsonArray{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
-        QVERIFY(panel.publish(longer));
+            many.append(endpoint(QStringLiteral("x:%1").arg(i), false));
+        QVERIFY(panel.publish(fullData(
+            {{QStringLiteral("endpoints"), many},
+             {QStringLiteral("mgmt_ips"),
+              QJsonArray{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}}})));
         QVERIFY(panel.publish(data));
 
         QCOMPARE(panel.box.showsEndpoints(), !addresses.isEmpty());
@@ -277,12 +225,6 @@ private Q_SLOTS:
         QCOMPARE(panel.box.endpointAddresses(), addresses);
         QCOMPARE(panel.box.endpointColors(), dots);
         QCOMPARE(panel.box.remoteManagementEntries(), remote);
-        if (!addresses.isEmpty())
-            QCOMPARE(panel.box.endpointsHeading(),
-                     panel.localizer.text(QStringLiteral("status_row_endpoints_title")));
-        if (!remote.isEmpty())
-            QCOMPARE(panel.box.remoteManagementHeading(),
-                     panel.localizer.text(QStringLiteral("status_row_remote_mgmt_title")));
     }
 
     void indicatorFollowsConnectionStateNotCoreState_data() {
@@ -290,8 +232,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("coreState");
         QTest::addColumn<bool>("green");
 
-        QTest::newRow("starting, not yet connected")
-            << QStringLiteral("connecting") << QStringLiteral("starting") << false;
         QTest::newRow("running, not connected")
             << QStringLiteral("disconnected") << QStringLiteral("running") << false;
         QTest::newRow("connected while the core says stopped")
@@ -303,7 +243,6 @@ private Q_SLOTS:
         QFETCH(QString, connState);
         QFETCH(QString, coreState);
         QFETCH(bool, green);
-
         Panel panel;
         QVERIFY(panel.publish(QJsonObject{{QStringLiteral("conn_state"), connState},
                                           {QStringLiteral("state"), coreState}}));
@@ -324,8 +263,6 @@ private Q_SLOTS:
 
         QTest::newRow("English process, Japanese window, NAT on")
             << QStringLiteral("en") << QStringLiteral("ja") << true;
-        QTest::newRow("English process, Chinese window, NAT off")
-            << QStringLiteral("en") << QStringLiteral("zhHans") << false;
         QTest::newRow("Japanese process, English window, NAT off")
             << QStringLiteral("ja") << QStringLiteral("en") << false;
     }
@@ -333,79 +270,71 @@ private Q_SLOTS:
         QFETCH(QString, process);
         QFETCH(QString, window);
         QFETCH(bool, nat);
-
         Panel panel{QLocale(process)};
         panel.localizer.setAppLanguage(window);
         QVERIFY(panel.publish(QJsonObject{{QStringLiteral("Nat"), nat}}));
 
         const QString key = nat ? QStringLiteral("nat_on") : QStringLiteral("nat_off");
-        const StatusRow* natRow = panel.box.rows().at(8);
-        QCOMPARE(natRow->value(), panel.localizer.processText(key));
-        QVERIFY(natRow->value() != panel.localizer.text(key));
-        QCOMPARE(natRow->title(), panel.localizer.text(QStringLiteral("status_row_nat")));
-        QCOMPARE(panel.box.rows().at(6)->title(),
+        QCOMPARE(panel.values().at(8), panel.localizer.processText(key));
+        QVERIFY(panel.values().at(8) != panel.localizer.text(key));
+        // The titles are in the window's language.
+        QCOMPARE(panel.titles().at(6),
                  panel.localizer.text(QStringLiteral("status_row_peer_count")));
-        QVERIFY(panel.box.rows().at(6)->title() !=
+        QVERIFY(panel.titles().at(6) !=
                 Localizer(QLocale(process)).text(QStringLiteral("status_row_peer_count")));
     }
 
     void switchingLanguageRedrawsEveryKeyedText() {
         Panel panel;
         panel.localizer.setAppLanguage(QStringLiteral("en"));
-        QVERIFY(panel.publish(fernpoint::test::fullStatusData()));
-        const QStringList englishTitles = panel.titles();
-        const QString englishIndicator = panel.indicator.text();
-        const QString englishBoxTitle = panel.box.title();
-        const QString englishEndpoints = panel.box.endpointsHeading();
-        const QString englishRemote = panel.box.remoteManagementHeading();
+        QVERIFY(panel.publish(fullData()));
+        const QStringList keys =
+            QStringList{QStringLiteral("status_connected"), QStringLiteral("network_status_title"),
+                        QStringLiteral("status_row_endpoints_title"),
+                        QStringLiteral("status_row_remote_mgmt_title")} +
+            kRowKeys;
+        const auto shown = [&] {
+            return QStringList{panel.indicator.text(), panel.box.title(),
+                               panel.box.endpointsHeading(), panel.box.remoteManagementHeading()} +
+                   panel.titles();
+        };
+        const QStringList english = shown();
         const QString natValue = panel.values().at(8);
 
         panel.localizer.setAppLanguage(QStringLiteral("ja"));
 
-        const QStringList japaneseTitles = panel.titles();
-        for (int i = 0; i < kRowKeys.size(); ++i) {
-            QCOMPARE(japaneseTitles.at(i), panel.localizer.text(kRowKeys.at(i)));
+        const QStringList japanese = shown();
+        for (int i = 0; i < keys.size(); ++i) {
+            QCOMPARE(japanese.at(i), panel.localizer.text(keys.at(i)));
             // NAT is the same word in both languages.
-            if (kRowKeys.at(i) != QLatin1StringView("status_row_nat"))
-                QVERIFY2(japaneseTitles.at(i) != englishTitles.at(i), qPrintable(kRowKeys.at(i)));
+            if (keys.at(i) != QLatin1StringView("status_row_nat"))
+                QVERIFY2(japanese.at(i) != english.at(i), qPrintable(keys.at(i)));
         }
-        QVERIFY(panel.indicator.text() != englishIndicator);
-        QVERIFY(panel.box.title() != englishBoxTitle);
-        QCOMPARE(panel.box.title(), panel.localizer.text(QStringLiteral("network_status_title")));
-        QVERIFY(panel.box.endpointsHeading() != englishEndpoints);
-        QVERIFY(panel.box.remoteManagementHeading() != englishRemote);
-        QCOMPARE(panel.values().at(8), natValue);
+        QCOMPARE(panel.values().at(8), natValue); // the process language did not change
     }
 
-    void snapshotsUpdateRowsInPlace() {
-        Panel panel;
-        QVERIFY(panel.publish(fernpoint::test::fullStatusData()));
-        const QList<const StatusRow*> before = panel.box.rows();
-        QVERIFY(panel.publish(
-            withField(fernpoint::test::fullStatusData(), QStringLiteral("peers"), 8)));
-        QCOMPARE(panel.box.rows(), before);
-        QCOMPARE(panel.values().at(6), QStringLiteral("8"));
-    }
-
-    // Colours are set again on every update; they must come out the same each time, and a value
-    // that turns from green back to primary must really be drawn in the primary colour again.
+    // Colours are set again on every update, on the same rows; they must come out the same each
+    // time, and a value that turns from green back to primary must really be drawn in the primary
+    // colour again.
     void repeatedUpdatesKeepTheDrawnColours() {
         Panel panel;
-        const QJsonObject connected = fernpoint::test::fullStatusData();
+        const QJsonObject connected = fullData();
         const QJsonObject disconnected =
-            withField(connected, QStringLiteral("conn_state"), QStringLiteral("disconnected"));
+            fullData({{QStringLiteral("conn_state"), QStringLiteral("disconnected")}});
         QVERIFY(panel.publish(disconnected));
-        const StatusRow* connection = panel.box.rows().at(0);
-        const StatusRow* nat = panel.box.rows().at(8);
-        const QColor primary = connection->valueLabel().palette().color(QPalette::WindowText);
-        const QColor natColour = nat->valueLabel().palette().color(QPalette::WindowText);
+        const QList<const StatusRow*> rows = panel.box.rows();
+        const QColor primary = panel.drawnColour(0);
+        const QColor natColour = panel.drawnColour(8);
         for (int i = 0; i < 5; ++i) {
             QVERIFY(panel.publish(connected));
             QVERIFY(panel.publish(disconnected));
         }
-        QCOMPARE(connection->valueLabel().palette().color(QPalette::WindowText), primary);
-        QCOMPARE(nat->valueLabel().palette().color(QPalette::WindowText), natColour);
+        QCOMPARE(panel.box.rows(), rows);
+        QCOMPARE(panel.drawnColour(0), primary);
+        QCOMPARE(panel.drawnColour(8), natColour);
         QVERIFY(natColour != panel.box.palette().color(QPalette::Window));
+        QVERIFY(panel.publish(fullData({{QStringLiteral("peers"), 8}})));
+        QCOMPARE(panel.values().at(6), QStringLiteral("8"));
     }
 
     void longValuesAreElidedButCopiedWhole() {
@@ -413,18 +342,17 @@ private Q_SLOTS:
         const QString description =
             QStringLiteral("Primary uplink for the harbour office with failover through the "
                            "second carrier, racked on the second floor next to the printers");
-        QVERIFY(panel.publish(withField(fernpoint::test::fullStatusData(),
-                                        QStringLiteral("network_desc"), description)));
+        QVERIFY(panel.publish(fullData({{QStringLiteral("network_desc"), description}})));
         panel.box.resize(360, panel.box.sizeHint().height());
         panel.box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&panel.box));
 
         const ElidedValueLabel& label = panel.box.rows().at(2)->valueLabel();
         QVERIFY(label.isElided());
-        QVERIFY(label.text().contains(QChar(0x2026)));
         // Both ends stay readable.
         QVERIFY(label.text().startsWith(QStringLiteral("Primary")));
         QVERIFY(label.text().endsWith(QStringLiteral("printers")));
+        QVERIFY(label.text().contains(QChar(0x2026)));
         QCOMPARE(label.toolTip(), description);
         QVERIFY(label.width() <= panel.box.width());
 
@@ -433,9 +361,8 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(), description);
 
         // A short value is neither elided nor given a tooltip.
-        const ElidedValueLabel& port = panel.box.rows().at(4)->valueLabel();
-        QVERIFY(!port.isElided());
-        QVERIFY(port.toolTip().isEmpty());
+        QVERIFY(!panel.box.rows().at(4)->valueLabel().isElided());
+        QVERIFY(panel.box.rows().at(4)->valueLabel().toolTip().isEmpty());
     }
 };
 

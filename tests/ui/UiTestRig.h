@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ContentController.h"
+#include "FakeHelperClient.h"
 #include "GatewayManager.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"

@@ -1,15 +1,19 @@
-// Renders the real main window in its main states and saves a PNG of each:
+// Renders the real main window in its main states, and its history popover in every language,
+// and saves a PNG of each:
 //   fernpoint-screens --out DIR [--fake] [--check]
 // --fake   a helper living in this program (tests); without it the helper on the system bus
 //          (DBUS_SYSTEM_BUS_ADDRESS) is used, as the demo does.
-// --check  exits 1 when any window shows a text key instead of its text.
+// --check  exits 1 when any window shows a text key instead of its text, or draws nothing.
 // Nothing here can install: the installer's privileged step is a stand-in that refuses.
 #include "ContentController.h"
 #include "ContentView.h"
+#include "FakeHelperClient.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
 #include "HelperInstaller.h"
+#include "HistoryPopover.h"
 #include "Localizer.h"
+#include "NetworkProfileStore.h"
 #include "PrivateBus.h"
 #include "UiTestFakes.h"
 #include "WindowTexts.h"
@@ -20,6 +24,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QSet>
 #include <QSettings>
 #include <QTest>
 #include <QTextStream>
@@ -119,11 +124,11 @@ int main(int argc, char* argv[]) {
 
     int failures = 0;
     QTextStream console(stdout);
-    const auto shoot = [&](const QString& name) {
-        window.adjustSize();
+    const auto shootWidget = [&](QWidget& widget, const QString& name) {
         QTest::qWait(150);
+        const QImage image = widget.grab().toImage();
         const QString path = out.filePath(name + QStringLiteral(".png"));
-        if (!window.grab().save(path)) {
+        if (!image.save(path)) {
             console << "cannot write " << path << Qt::endl;
             ++failures;
             return;
@@ -131,12 +136,24 @@ int main(int argc, char* argv[]) {
         console << path << Qt::endl;
         if (!check)
             return;
-        for (const QString& text : test::visibleTexts(window)) {
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 2)
+            for (int x = 0; x < image.width(); x += 2)
+                colours.insert(image.pixel(x, y));
+        if (colours.size() < 20) {
+            console << name << ": nothing drawn" << Qt::endl;
+            ++failures;
+        }
+        for (const QString& text : test::visibleTexts(widget)) {
             if (test::kWindowKeys.contains(text)) {
                 console << name << ": raw key shown: " << text << Qt::endl;
                 ++failures;
             }
         }
+    };
+    const auto shoot = [&](const QString& name) {
+        window.adjustSize();
+        shootWidget(window, name);
     };
 
     shoot(QStringLiteral("empty"));
@@ -152,17 +169,30 @@ int main(int argc, char* argv[]) {
         30000);
     if (!connected) {
         console << "the gateway did not connect; last error: "
-                << view->manager().lastErrorMessage().value_or(QStringLiteral("none"))
-                << Qt::endl;
+                << view->manager().lastErrorMessage().value_or(QStringLiteral("none")) << Qt::endl;
         ++failures;
     }
     shoot(QStringLiteral("connected"));
 
     const QStringList languages = {QStringLiteral("system"), QStringLiteral("zhHans"),
                                    QStringLiteral("en"), QStringLiteral("ja")};
+    if (fake) { // a longer history for the popover
+        view->store().upsertProfile(QStringLiteral("a09acf0233d1e4b7"), QString(),
+                                    QStringLiteral("Lab bench, rack 3"));
+        view->store().upsertProfile(QStringLiteral("17d709436c2c8f11"), QStringLiteral("Warehouse"),
+                                    QString());
+    }
     for (int i = 0; i < languages.size(); ++i) {
         controller.chooseLanguage(i);
         shoot(QStringLiteral("language-") + languages[i]);
+        controller.setShowHistoryPopover(true);
+        if (QTest::qWaitForWindowExposed(view->historyPopover())) {
+            shootWidget(*view->historyPopover(), QStringLiteral("popover-") + languages[i]);
+        } else {
+            console << "the history popover never appeared" << Qt::endl;
+            ++failures;
+        }
+        controller.setShowHistoryPopover(false);
     }
 
     controller.chooseLanguage(2);

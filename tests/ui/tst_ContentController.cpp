@@ -15,253 +15,229 @@ class tst_ContentController : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void mainButtonEnablingRule_data();
-    void mainButtonEnablingRule();
-    void natChangeIsGuardedWhileRunning_data();
-    void natChangeIsGuardedWhileRunning();
-    void mainButtonRecordsHistoryBeforeTheCommand_data();
-    void mainButtonRecordsHistoryBeforeTheCommand();
-    void appearanceFillsABlankField_data();
-    void appearanceFillsABlankField();
-    void successfulCheckRestartsPollingAfterAppearReturns();
-    void failedCheckShowsProcessLanguagePrefix();
-    void historyButtonInvertsPopoverFlag();
-    void languagePickerFollowsAndWritesTheSetting_data();
-    void languagePickerFollowsAndWritesTheSetting();
+    void mainButtonEnablingRule_data() {
+        QTest::addColumn<QString>("networkID");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<bool>("enabled");
+
+        QTest::newRow("16 hex with a space at each end")
+            << QStringLiteral(" ") + kValidId + QStringLiteral(" ") << false << true;
+        QTest::newRow("tabs around")
+            << QStringLiteral("\t") + kValidId + QStringLiteral("\t") << false << true;
+        QTest::newRow("15 characters") << kValidId.left(15) << false << false;
+        QTest::newRow("17 characters") << kValidId + QStringLiteral("0") << false << false;
+        QTest::newRow("empty") << QString() << false << false;
+        QTest::newRow("16 letters that are not hex")
+            << QStringLiteral("ghijklmnopqrstuv") << false << true;
+        // The window trims spaces and tabs only: a line break counts as a character.
+        QTest::newRow("line break + 15")
+            << QStringLiteral("\n") + kValidId.left(15) << false << true;
+        QTest::newRow("16 user-perceived characters, more code units")
+            << QStringLiteral("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"
+                              "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301")
+            << false << true;
+        QTest::newRow("busy with a valid ID") << kValidId << true << false;
+    }
+
+    void mainButtonEnablingRule() {
+        QFETCH(QString, networkID);
+        QFETCH(bool, busy);
+        QFETCH(bool, enabled);
+        ControllerRig rig;
+        ContentController& controller = rig.controller();
+        if (busy) {
+            // An unanswered command keeps the controller busy.
+            rig.client.holdCommands = true;
+            controller.editNetworkID(kValidId);
+            controller.pressMainButton();
+            QVERIFY(rig.manager.isBusy());
+        }
+        controller.editNetworkID(networkID);
+        QCOMPARE(rig.manager.networkID(), networkID); // written through untouched
+        QCOMPARE(controller.mainButtonEnabled(), enabled);
+    }
+
+    void natChangeIsGuardedWhileRunning_data() {
+        QTest::addColumn<bool>("running");
+        QTest::newRow("stopped: stored and sent") << false;
+        QTest::newRow("running: dropped") << true;
+    }
+
+    void natChangeIsGuardedWhileRunning() {
+        QFETCH(bool, running);
+        ControllerRig rig;
+        ContentController& controller = rig.controller();
+        if (running) {
+            controller.editNetworkID(kValidId);
+            controller.pressMainButton();
+            QTRY_VERIFY(rig.manager.uiRunning());
+            QVERIFY(!controller.natSwitchEnabled());
+        }
+        const bool before = rig.manager.natEnabled();
+        rig.client.calls.clear();
+        QSignalSpy redraw(&controller, &ContentController::stateChanged);
+
+        controller.changeNat(!before);
+        QTest::qWait(50);
+
+        if (running) {
+            QCOMPARE(rig.manager.natEnabled(), before);
+            QCOMPARE(rig.client.count(u"setNat"), 0);
+            // The switch must be told to show the controller's value again.
+            QVERIFY(redraw.count() >= 1);
+            QCOMPARE(controller.natSwitchChecked(), before);
+        } else {
+            QCOMPARE(rig.manager.natEnabled(), !before);
+            QCOMPARE(rig.client.calls.filter(QStringLiteral("setNat")),
+                     QStringList{QStringLiteral("setNat %1").arg(!before)});
+        }
+    }
+
+    void mainButtonRecordsHistoryBeforeTheCommand_data() {
+        QTest::addColumn<bool>("disconnect");
+        QTest::addColumn<bool>("commandFails");
+        QTest::newRow("connect") << false << false;
+        QTest::newRow("connect that fails") << false << true;
+        QTest::newRow("disconnect") << true << false;
+    }
+
+    void mainButtonRecordsHistoryBeforeTheCommand() {
+        QFETCH(bool, disconnect);
+        QFETCH(bool, commandFails);
+        ControllerRig rig;
+        ContentController& controller = rig.controller();
+        const QString typed = QStringLiteral("  ") + kValidId + QStringLiteral(" ");
+        controller.editNetworkID(typed);
+        if (disconnect) {
+            controller.pressMainButton();
+            QTRY_VERIFY(rig.manager.uiRunning());
+            QTRY_VERIFY(!rig.manager.isBusy());
+            rig.store.setProfiles({});
+        }
+        if (commandFails)
+            rig.client.commandResult = HelperClientError::helperFailed(QStringLiteral("refused"));
+        rig.client.calls.clear();
+        connect(&rig.store, &NetworkProfileStore::profilesChanged, &rig.store,
+                [&rig] { rig.client.calls.append(QStringLiteral("history")); });
+
+        controller.pressMainButton();
+
+        const QString command = disconnect ? QStringLiteral("stopGateway")
+                                           : QStringLiteral("startGateway %1 0").arg(kValidId);
+        QTRY_VERIFY(rig.client.calls.contains(command));
+        QCOMPARE(rig.client.calls.first(), QStringLiteral("history"));
+        QCOMPARE(rig.store.profiles().size(), 1);
+        QCOMPARE(rig.store.profiles().first().networkID, kValidId);
+    }
+
+    void appearanceFillsABlankField_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QStringList>("history"); // oldest first
+        QTest::addColumn<QString>("expected");
+
+        const QString older = QStringLiteral("aaaaaaaaaaaaaaaa");
+        const QString newer = QStringLiteral("bbbbbbbbbbbbbbbb");
+        QTest::newRow("blank field, history") << QString() << QStringList{older, newer} << newer;
+        QTest::newRow("spaces and tabs only")
+            << QStringLiteral(" \t ") << QStringList{older} << older;
+        QTest::newRow("blank field, empty history") << QString() << QStringList{} << QString();
+        QTest::newRow("field with text")
+            << QStringLiteral("abc") << QStringList{older} << QStringLiteral("abc");
+        // A line break is not white space for the window: the field is not blank.
+        QTest::newRow("line break only")
+            << QStringLiteral("\n") << QStringList{older} << QStringLiteral("\n");
+    }
+
+    void appearanceFillsABlankField() {
+        QFETCH(QString, field);
+        QFETCH(QStringList, history);
+        QFETCH(QString, expected);
+        ControllerRig rig;
+        for (const QString& id : history)
+            rig.store.upsertProfile(id, std::nullopt, std::nullopt);
+        ContentController& controller = rig.controller();
+        controller.editNetworkID(field);
+
+        controller.appear();
+        QCOMPARE(rig.manager.networkID(), expected);
+    }
+
+    void helperCheckIsAppliedAfterAppearReturns_data() {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("helper present: polling restarts") << true;
+        QTest::newRow("install fails: a line in the process language") << false;
+    }
+    void helperCheckIsAppliedAfterAppearReturns() {
+        QFETCH(bool, present);
+        // The process runs in English while the window shows Japanese.
+        ControllerRig rig;
+        rig.settings.setValue(Localizer::kSettingKey, QStringLiteral("ja"));
+        rig.probe.present = present;
+        ContentController& controller = rig.controller();
+        QSignalSpy applied(&controller, &ContentController::helperCheckApplied);
+        const QTimer* constructionTimer = rig.manager.statusTimer();
+
+        controller.appear();
+        // The check itself ran inside appear(), its outcome did not.
+        QCOMPARE(rig.probe.calls, 1);
+        QCOMPARE(rig.runner.calls, present ? 0 : 1);
+        QCOMPARE(applied.count(), 0);
+        QCOMPARE(rig.manager.statusTimer(), constructionTimer);
+        QVERIFY(!rig.manager.lastErrorMessage());
+
+        QTRY_COMPARE(applied.count(), 1);
+        QCOMPARE(applied.first().first().toBool(), present);
+        if (present) {
+            QVERIFY(rig.manager.statusTimer() != constructionTimer);
+            QCOMPARE(rig.manager.statusTimer()->interval(), 5000);
+            QVERIFY(!rig.manager.lastErrorMessage());
+            return;
+        }
+        const QString line = QStringLiteral("Helper installation failed: install step refused");
+        QCOMPARE(rig.manager.lastErrorMessage(), std::optional<QString>(line));
+        QCOMPARE(controller.bannerText(), std::optional<QString>(line));
+        QCOMPARE(rig.manager.statusTimer(), constructionTimer); // polling is left as it was
+        // The line keeps its language when the window switches.
+        controller.chooseLanguage(1);
+        QCOMPARE(controller.bannerText(), std::optional<QString>(line));
+    }
+
+    void historyButtonInvertsPopoverFlag() {
+        ControllerRig rig;
+        ContentController& controller = rig.controller();
+        QSignalSpy changes(&controller, &ContentController::showHistoryPopoverChanged);
+        for (const bool shown : {true, false}) {
+            controller.pressHistoryButton();
+            QCOMPARE(controller.showHistoryPopover(), shown);
+        }
+        QCOMPARE(changes.count(), 2);
+    }
+
+    void languagePickerFollowsAndWritesTheSetting_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("absent: system") << QVariant() << 0;
+        QTest::newRow("zhHans") << QVariant(QStringLiteral("zhHans")) << 1;
+        QTest::newRow("en") << QVariant(QStringLiteral("en")) << 2;
+        QTest::newRow("ja") << QVariant(QStringLiteral("ja")) << 3;
+        QTest::newRow("unknown: none") << QVariant(QStringLiteral("zh-Hans")) << -1;
+    }
+
+    void languagePickerFollowsAndWritesTheSetting() {
+        QFETCH(QVariant, stored);
+        QFETCH(int, selected);
+        ControllerRig rig;
+        if (stored.isValid())
+            rig.settings.setValue(Localizer::kSettingKey, stored);
+        ContentController& controller = rig.controller();
+        QCOMPARE(controller.selectedLanguageIndex(), selected);
+
+        controller.chooseLanguage(3);
+        QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("ja"));
+        QCOMPARE(controller.selectedLanguageIndex(), 3);
+        QCOMPARE(rig.localizer.text(QStringLiteral("button_connect")), QStringLiteral("接続"));
+    }
 };
-
-void tst_ContentController::mainButtonEnablingRule_data() {
-    QTest::addColumn<QString>("networkID");
-    QTest::addColumn<bool>("busy");
-    QTest::addColumn<bool>("enabled");
-
-    QTest::newRow("16 hex with a space at each end")
-        << QStringLiteral(" ") + kValidId + QStringLiteral(" ") << false << true;
-    QTest::newRow("tabs around") << QStringLiteral("\t") + kValidId + QStringLiteral("\t") << false
-                                 << true;
-    QTest::newRow("15 characters") << kValidId.left(15) << false << false;
-    QTest::newRow("17 characters") << kValidId + QStringLiteral("0") << false << false;
-    QTest::newRow("empty") << QString() << false << false;
-    QTest::newRow("16 letters that are not hex")
-        << QStringLiteral("ghijklmnopqrstuv") << false << true;
-    // The window trims spaces and tabs only: a line break counts as a character.
-    QTest::newRow("line break + 15") << QStringLiteral("\n") + kValidId.left(15) << false << true;
-    QTest::newRow("16 user-perceived characters, more code units")
-        << QStringLiteral("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"
-                          "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301")
-        << false << true;
-    QTest::newRow("busy with a valid ID") << kValidId << true << false;
-}
-
-void tst_ContentController::mainButtonEnablingRule() {
-    QFETCH(QString, networkID);
-    QFETCH(bool, busy);
-    QFETCH(bool, enabled);
-    ControllerRig rig;
-    ContentController& controller = rig.controller();
-    if (busy) {
-        // An unanswered command keeps the controller busy.
-        rig.client.holdCommands = true;
-        controller.editNetworkID(kValidId);
-        controller.pressMainButton();
-        QVERIFY(rig.manager.isBusy());
-    }
-    controller.editNetworkID(networkID);
-    QCOMPARE(rig.manager.networkID(), networkID); // written through untouched
-    QCOMPARE(controller.mainButtonEnabled(), enabled);
-}
-
-void tst_ContentController::natChangeIsGuardedWhileRunning_data() {
-    QTest::addColumn<bool>("running");
-    QTest::newRow("stopped: stored and sent") << false;
-    QTest::newRow("running: dropped") << true;
-}
-
-void tst_ContentController::natChangeIsGuardedWhileRunning() {
-    QFETCH(bool, running);
-    ControllerRig rig;
-    ContentController& controller = rig.controller();
-    if (running) {
-        controller.editNetworkID(kValidId);
-        controller.pressMainButton();
-        QTRY_VERIFY(rig.manager.uiRunning());
-        QVERIFY(!controller.natSwitchEnabled());
-    }
-    const bool before = rig.manager.natEnabled();
-    rig.client.log()->clear();
-    QSignalSpy redraw(&controller, &ContentController::stateChanged);
-
-    controller.changeNat(!before);
-    QTest::qWait(50);
-
-    if (running) {
-        QCOMPARE(rig.manager.natEnabled(), before);
-        QVERIFY2(rig.client.log()->filter(QStringLiteral("setNat")).isEmpty(),
-                 qPrintable(rig.client.log()->join(QLatin1Char(','))));
-        // The switch must be told to show the controller's value again.
-        QVERIFY(redraw.count() >= 1);
-        QCOMPARE(controller.natSwitchChecked(), before);
-    } else {
-        QCOMPARE(rig.manager.natEnabled(), !before);
-        QCOMPARE(rig.client.log()->filter(QStringLiteral("setNat")),
-                 QStringList{QStringLiteral("setNat %1").arg(!before)});
-    }
-}
-
-void tst_ContentController::mainButtonRecordsHistoryBeforeTheCommand_data() {
-    QTest::addColumn<bool>("disconnect");
-    QTest::addColumn<bool>("commandFails");
-    QTest::newRow("connect") << false << false;
-    QTest::newRow("connect that fails") << false << true;
-    QTest::newRow("disconnect") << true << false;
-}
-
-void tst_ContentController::mainButtonRecordsHistoryBeforeTheCommand() {
-    QFETCH(bool, disconnect);
-    QFETCH(bool, commandFails);
-    ControllerRig rig;
-    ContentController& controller = rig.controller();
-    const QString typed = QStringLiteral("  ") + kValidId + QStringLiteral(" ");
-    controller.editNetworkID(typed);
-    if (disconnect) {
-        controller.pressMainButton();
-        QTRY_VERIFY(rig.manager.uiRunning());
-        QTRY_VERIFY(!rig.manager.isBusy());
-        rig.store.setProfiles({});
-    }
-    rig.client.commandsFail = commandFails;
-    rig.client.log()->clear();
-    connect(&rig.store, &NetworkProfileStore::profilesChanged, &rig.store,
-            [log = rig.client.log()] { log->append(QStringLiteral("history")); });
-
-    controller.pressMainButton();
-
-    const QString command = disconnect ? QStringLiteral("stopGateway")
-                                       : QStringLiteral("startGateway %1 0").arg(kValidId);
-    QTRY_VERIFY(rig.client.log()->contains(command));
-    const QStringList log = *rig.client.log();
-    QVERIFY2(log.indexOf(QStringLiteral("history")) >= 0 &&
-                 log.indexOf(QStringLiteral("history")) < log.indexOf(command),
-             qPrintable(log.join(QLatin1Char(','))));
-    QCOMPARE(rig.store.profiles().size(), 1);
-    QCOMPARE(rig.store.profiles().first().networkID, kValidId);
-}
-
-void tst_ContentController::appearanceFillsABlankField_data() {
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QStringList>("history"); // oldest first
-    QTest::addColumn<QString>("expected");
-
-    const QString older = QStringLiteral("aaaaaaaaaaaaaaaa");
-    const QString newer = QStringLiteral("bbbbbbbbbbbbbbbb");
-    QTest::newRow("blank field, history") << QString() << QStringList{older, newer} << newer;
-    QTest::newRow("spaces and tabs only") << QStringLiteral(" \t ") << QStringList{older} << older;
-    QTest::newRow("blank field, empty history") << QString() << QStringList{} << QString();
-    QTest::newRow("field with text")
-        << QStringLiteral("abc") << QStringList{older} << QStringLiteral("abc");
-    // A line break is not white space for the window: the field is not blank.
-    QTest::newRow("line break only")
-        << QStringLiteral("\n") << QStringList{older} << QStringLiteral("\n");
-}
-
-void tst_ContentController::appearanceFillsABlankField() {
-    QFETCH(QString, field);
-    QFETCH(QStringList, history);
-    QFETCH(QString, expected);
-    ControllerRig rig;
-    for (const QString& id : history)
-        rig.store.upsertProfile(id, std::nullopt, std::nullopt);
-    ContentController& controller = rig.controller();
-    controller.editNetworkID(field);
-
-    controller.appear();
-    QCOMPARE(rig.manager.networkID(), expected);
-}
-
-void tst_ContentController::successfulCheckRestartsPollingAfterAppearReturns() {
-    ControllerRig rig;
-    ContentController& controller = rig.controller();
-    QSignalSpy applied(&controller, &ContentController::helperCheckApplied);
-    const QTimer* constructionTimer = rig.manager.statusTimer();
-
-    controller.appear();
-    // The check itself ran inside appear(), its outcome did not.
-    QCOMPARE(rig.probe.calls, 1);
-    QCOMPARE(applied.count(), 0);
-    QCOMPARE(rig.manager.statusTimer(), constructionTimer);
-
-    QTRY_COMPARE(applied.count(), 1);
-    QCOMPARE(applied.first().first().toBool(), true);
-    QVERIFY(rig.manager.statusTimer() != nullptr);
-    QVERIFY(rig.manager.statusTimer() != constructionTimer);
-    QCOMPARE(rig.manager.statusTimer()->interval(), 5000);
-    QCOMPARE(rig.runner.calls, 0);
-    QVERIFY(!rig.manager.lastErrorMessage().has_value());
-}
-
-void tst_ContentController::failedCheckShowsProcessLanguagePrefix() {
-    // The process runs in English while the window shows Japanese.
-    ControllerRig rig{QLocale(QStringLiteral("en_US"))};
-    rig.settings.setValue(Localizer::kSettingKey, QStringLiteral("ja"));
-    rig.probe.present = false;
-    ContentController& controller = rig.controller();
-    QCOMPARE(rig.localizer.windowLocale(), QLocale(QStringLiteral("ja")));
-    const QTimer* constructionTimer = rig.manager.statusTimer();
-    QSignalSpy applied(&controller, &ContentController::helperCheckApplied);
-
-    controller.appear();
-    QCOMPARE(rig.runner.calls, 1);
-    QVERIFY(!rig.manager.lastErrorMessage().has_value());
-
-    QTRY_COMPARE(applied.count(), 1);
-    QCOMPARE(rig.manager.lastErrorMessage(),
-             std::optional<QString>(QStringLiteral("Helper installation failed: ") +
-                                    QStringLiteral("install step refused")));
-    QCOMPARE(controller.bannerText(), rig.manager.lastErrorMessage());
-    // Polling is left as it was.
-    QCOMPARE(rig.manager.statusTimer(), constructionTimer);
-
-    // The line keeps its language when the window switches.
-    controller.chooseLanguage(1);
-    QCOMPARE(controller.bannerText()->left(27), QStringLiteral("Helper installation failed:"));
-}
-
-void tst_ContentController::historyButtonInvertsPopoverFlag() {
-    ControllerRig rig;
-    ContentController& controller = rig.controller();
-    QSignalSpy changes(&controller, &ContentController::showHistoryPopoverChanged);
-    QVERIFY(!controller.showHistoryPopover());
-    controller.pressHistoryButton();
-    QVERIFY(controller.showHistoryPopover());
-    controller.pressHistoryButton();
-    QVERIFY(!controller.showHistoryPopover());
-    QCOMPARE(changes.count(), 2);
-}
-
-void tst_ContentController::languagePickerFollowsAndWritesTheSetting_data() {
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<int>("selected");
-    QTest::newRow("absent: system") << QVariant() << 0;
-    QTest::newRow("zhHans") << QVariant(QStringLiteral("zhHans")) << 1;
-    QTest::newRow("en") << QVariant(QStringLiteral("en")) << 2;
-    QTest::newRow("ja") << QVariant(QStringLiteral("ja")) << 3;
-    QTest::newRow("unknown: none") << QVariant(QStringLiteral("zh-Hans")) << -1;
-}
-
-void tst_ContentController::languagePickerFollowsAndWritesTheSetting() {
-    QFETCH(QVariant, stored);
-    QFETCH(int, selected);
-    ControllerRig rig;
-    if (stored.isValid())
-        rig.settings.setValue(Localizer::kSettingKey, stored);
-    ContentController& controller = rig.controller();
-    QCOMPARE(controller.selectedLanguageIndex(), selected);
-
-    controller.chooseLanguage(3);
-    QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("ja"));
-    QCOMPARE(controller.selectedLanguageIndex(), 3);
-    QCOMPARE(rig.localizer.text(QStringLiteral("button_connect")), QStringLiteral("接続"));
-}
 
 QTEST_GUILESS_MAIN(tst_ContentController)
 #include "tst_ContentController.moc"

@@ -8,10 +8,6 @@
 #include "UiTestRig.h"
 #include "WindowTexts.h"
 
-#include <QAbstractButton>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -34,200 +30,194 @@ class tst_ContentView : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void bannerFollowsTheErrorLine_data();
-    void bannerFollowsTheErrorLine();
-    void languageSwitchRetranslatesInPlace();
-    void tabOrderAndKeyboard();
-    void appearanceRunsOnEachShowNotOnRepaint();
-    void historyButtonOpensAndClosesThePopover();
-    void mainButtonFollowsTheController();
-};
-
-void tst_ContentView::bannerFollowsTheErrorLine_data() {
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("absent") << false << QString() << 0;
-    QTest::newRow("empty: icon only") << true << QString() << 0;
-    QTest::newRow("short") << true << QStringLiteral("unknown error") << 1;
-    QTest::newRow("long: two lines, elided")
-        << true << QStringLiteral("XPC 通信错误：") + QString(600, QLatin1Char('x')) << 2;
-    QTest::newRow("line breaks: at most two")
-        << true << QStringLiteral("first\nsecond\nthird\nfourth") << 2;
-}
-
-void tst_ContentView::bannerFollowsTheErrorLine() {
-    QFETCH(bool, present);
-    QFETCH(QString, message);
-    QFETCH(int, lines);
-    ViewRig rig;
-    rig.view.resize(640, 480);
-    rig.view.show();
-    rig.view.manager().setLastErrorMessage(present ? std::optional<QString>(message)
-                                                   : std::nullopt);
-    ErrorBanner* banner = rig.view.errorBanner();
-    QCOMPARE(banner->isVisible(), present);
-    if (!present)
-        return;
-    QCOMPARE(banner->message(), std::optional<QString>(message));
-    const QStringList shown = banner->visibleLines();
-    QCOMPARE(shown.size(), lines);
-    if (message.size() > 100)
-        QVERIFY(shown.last().endsWith(QChar(0x2026)));
-    if (message.contains(QLatin1Char('\n')))
-        QVERIFY(shown.last().startsWith(QStringLiteral("second")));
-    QVERIFY(banner->height() >= banner->heightForWidth(banner->width()));
-}
-
-void tst_ContentView::languageSwitchRetranslatesInPlace() {
-    ViewRig rig;
-    ContentView& view = rig.view;
-    view.show();
-    QTest::keyClicks(view.networkIdField(), QStringLiteral(" ") + kValidId);
-    rig.view.manager().setLastErrorMessage(QStringLiteral("Helper installation failed: x"));
-    const ContentController* controller = &view.controller();
-    const GatewayManager* manager = &view.manager();
-
-    const QList<QPair<int, QString>> languages = {
-        {2, QStringLiteral("Connect")},
-        {1, QStringLiteral("连接")},
-        {3, QStringLiteral("接続")},
-        {0, QStringLiteral("Connect")}, // the process runs in English
-    };
-    // The keyed texts a window without a status snapshot shows.
-    const QStringList shownKeys = {
-        QStringLiteral("network_id_label"),     QStringLiteral("network_id_placeholder"),
-        QStringLiteral("history_button"),       QStringLiteral("button_connect"),
-        QStringLiteral("nat_toggle_title"),     QStringLiteral("status_disconnected"),
-        QStringLiteral("network_status_title"), QStringLiteral("network_status_empty")};
-    Localizer english{QLocale(QStringLiteral("en_US"))};
-    for (const auto& [segment, connectText] : languages) {
-        const QToolButton* button = view.languagePicker()->segment(segment);
-        QVERIFY(button);
-        QTest::mouseClick(const_cast<QToolButton*>(button), Qt::LeftButton);
-        QCOMPARE(view.languagePicker()->selectedIndex(), segment);
-        QCOMPARE(view.mainButton()->text(), connectText);
-
-        const QStringList texts = test::visibleTexts(view);
-        for (const QString& text : texts)
-            QVERIFY2(!test::kWindowKeys.contains(text), qPrintable(QStringLiteral("raw key: ") + text));
-        Localizer expected{QLocale(QStringLiteral("en_US"))};
-        expected.setAppLanguage(rig.settings.value(Localizer::kSettingKey).toString());
-        for (const QString& key : shownKeys) {
-            QVERIFY2(texts.contains(expected.text(key)), qPrintable(key));
-            // Nothing of the previous language stays behind.
-            if (segment == 1 || segment == 3)
-                QVERIFY2(!texts.contains(english.text(key)), qPrintable(key));
-        }
-
-        // Same objects, same form content, same banner.
-        QCOMPARE(&view.controller(), controller);
-        QCOMPARE(&view.manager(), manager);
-        QCOMPARE(view.networkIdField()->text(), QStringLiteral(" ") + kValidId);
-        QVERIFY(view.errorBanner()->isVisible());
-        QCOMPARE(view.errorBanner()->message(),
-                 std::optional<QString>(QStringLiteral("Helper installation failed: x")));
+    void bannerFollowsTheErrorLine_data() {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("absent") << false << QString() << 0;
+        QTest::newRow("empty: icon only") << true << QString() << 0;
+        QTest::newRow("short") << true << QStringLiteral("unknown error") << 1;
+        QTest::newRow("long: two lines, elided")
+            << true << QStringLiteral("XPC 通信错误：") + QString(600, QLatin1Char('x')) << 2;
+        QTest::newRow("line breaks: at most two")
+            << true << QStringLiteral("first\nsecond\nthird\nfourth") << 2;
     }
-}
 
-void tst_ContentView::tabOrderAndKeyboard() {
-    ViewRig rig;
-    ContentView& view = rig.view;
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    void bannerFollowsTheErrorLine() {
+        QFETCH(bool, present);
+        QFETCH(QString, message);
+        QFETCH(int, lines);
+        ViewRig rig;
+        rig.view.resize(640, 480);
+        rig.view.show();
+        rig.view.manager().setLastErrorMessage(present ? std::optional<QString>(message)
+                                                       : std::nullopt);
+        ErrorBanner* banner = rig.view.errorBanner();
+        QCOMPARE(banner->isVisible(), present);
+        if (!present)
+            return;
+        QCOMPARE(banner->message(), std::optional<QString>(message));
+        const QStringList shown = banner->visibleLines();
+        QCOMPARE(shown.size(), lines);
+        if (message.size() > 100)
+            QVERIFY(shown.last().endsWith(QChar(0x2026)));
+        if (message.contains(QLatin1Char('\n')))
+            QVERIFY(shown.last().startsWith(QStringLiteral("second")));
+        QVERIFY(banner->height() >= banner->heightForWidth(banner->width()));
+    }
 
-    // The chain of Tab stops, starting at the picker.
-    QList<QWidget*> chain;
-    QWidget* widget = view.languagePicker();
-    do {
-        if (widget->focusPolicy() & Qt::TabFocus && widget->isVisibleTo(&view))
-            chain.append(widget);
-        widget = widget->nextInFocusChain();
-    } while (widget != view.languagePicker() && chain.size() < 5);
-    const QList<QWidget*> expected = {view.languagePicker(), view.networkIdField(),
-                                      view.historyButton(), view.mainButton(), view.natSwitch()};
-    QCOMPARE(chain, expected);
+    void languageSwitchRetranslatesInPlace() {
+        ViewRig rig;
+        ContentView& view = rig.view;
+        view.show();
+        QTest::keyClicks(view.networkIdField(), QStringLiteral(" ") + kValidId);
+        rig.view.manager().setLastErrorMessage(QStringLiteral("Helper installation failed: x"));
+        const ContentController* controller = &view.controller();
+        const GatewayManager* manager = &view.manager();
 
-    // Arrow keys move the picker's choice and store it.
-    view.languagePicker()->setFocus();
-    QTest::keyClick(view.languagePicker(), Qt::Key_Right);
-    QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("zhHans"));
-    QTest::keyClick(view.languagePicker(), Qt::Key_Right);
-    QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("en"));
-    QTest::keyClick(view.languagePicker(), Qt::Key_Left);
-    QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("zhHans"));
+        const QList<QPair<int, QString>> languages = {
+            {2, QStringLiteral("Connect")},
+            {1, QStringLiteral("连接")},
+            {3, QStringLiteral("接続")},
+            {0, QStringLiteral("Connect")}, // the process runs in English
+        };
+        // The keyed texts a window without a status snapshot shows.
+        const QStringList shownKeys = {
+            QStringLiteral("network_id_label"),     QStringLiteral("network_id_placeholder"),
+            QStringLiteral("history_button"),       QStringLiteral("button_connect"),
+            QStringLiteral("nat_toggle_title"),     QStringLiteral("status_disconnected"),
+            QStringLiteral("network_status_title"), QStringLiteral("network_status_empty")};
+        Localizer english{QLocale(QStringLiteral("en_US"))};
+        for (const auto& [segment, connectText] : languages) {
+            const QToolButton* button = view.languagePicker()->segment(segment);
+            QVERIFY(button);
+            QTest::mouseClick(const_cast<QToolButton*>(button), Qt::LeftButton);
+            QCOMPARE(view.languagePicker()->selectedIndex(), segment);
+            QCOMPARE(view.mainButton()->text(), connectText);
 
-    // Space toggles the NAT switch through the guarded write.
-    rig.client.log()->clear();
-    view.natSwitch()->setFocus();
-    QTest::keyClick(view.natSwitch(), Qt::Key_Space);
-    QVERIFY(rig.view.manager().natEnabled());
-    QTRY_VERIFY(rig.client.log()->contains(QStringLiteral("setNat 1")));
-    QVERIFY(view.natSwitch()->isChecked());
+            const QStringList texts = test::visibleTexts(view);
+            for (const QString& text : texts)
+                QVERIFY2(!test::kWindowKeys.contains(text),
+                         qPrintable(QStringLiteral("raw key: ") + text));
+            Localizer expected{QLocale(QStringLiteral("en_US"))};
+            expected.setAppLanguage(rig.settings.value(Localizer::kSettingKey).toString());
+            for (const QString& key : shownKeys) {
+                QVERIFY2(texts.contains(expected.text(key)), qPrintable(key));
+                // Nothing of the previous language stays behind.
+                if (segment == 1 || segment == 3)
+                    QVERIFY2(!texts.contains(english.text(key)), qPrintable(key));
+            }
 
-    // Every control has a name in the window language.
-    for (QWidget* control : expected)
-        QVERIFY2(!control->accessibleName().isEmpty(), control->metaObject()->className());
-}
+            // Same objects, same form content, same banner.
+            QCOMPARE(&view.controller(), controller);
+            QCOMPARE(&view.manager(), manager);
+            QCOMPARE(view.networkIdField()->text(), QStringLiteral(" ") + kValidId);
+            QVERIFY(view.errorBanner()->isVisible());
+            QCOMPARE(view.errorBanner()->message(),
+                     std::optional<QString>(QStringLiteral("Helper installation failed: x")));
+        }
+    }
 
-void tst_ContentView::appearanceRunsOnEachShowNotOnRepaint() {
-    ViewRig rig;
-    ContentView& view = rig.view;
-    QCOMPARE(rig.probe.calls, 0);
-    view.show();
-    QCOMPARE(rig.probe.calls, 1);
-    view.repaint();
-    view.update();
-    QCoreApplication::processEvents();
-    QCOMPARE(rig.probe.calls, 1);
-    view.hide();
-    view.show();
-    QCOMPARE(rig.probe.calls, 2);
-}
+    void tabOrderAndKeyboard() {
+        ViewRig rig;
+        ContentView& view = rig.view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
 
-void tst_ContentView::historyButtonOpensAndClosesThePopover() {
-    ViewRig rig;
-    ContentView& view = rig.view;
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    HistoryPopover* popover = view.historyPopover();
+        // The chain of Tab stops, starting at the picker.
+        QList<QWidget*> chain;
+        QWidget* widget = view.languagePicker();
+        do {
+            if (widget->focusPolicy() & Qt::TabFocus && widget->isVisibleTo(&view))
+                chain.append(widget);
+            widget = widget->nextInFocusChain();
+        } while (widget != view.languagePicker() && chain.size() < 5);
+        const QList<QWidget*> expected = {view.languagePicker(), view.networkIdField(),
+                                          view.historyButton(), view.mainButton(),
+                                          view.natSwitch()};
+        QCOMPARE(chain, expected);
 
-    QTest::mouseClick(view.historyButton(), Qt::LeftButton);
-    QVERIFY(view.controller().showHistoryPopover());
-    QTRY_VERIFY(popover->isVisible());
+        // Arrow keys move the picker's choice and store it.
+        view.languagePicker()->setFocus();
+        QTest::keyClick(view.languagePicker(), Qt::Key_Right);
+        QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("zhHans"));
+        QTest::keyClick(view.languagePicker(), Qt::Key_Right);
+        QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("en"));
+        QTest::keyClick(view.languagePicker(), Qt::Key_Left);
+        QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("zhHans"));
 
-    // Closing the popover by itself clears the flag.
-    popover->hide();
-    QTRY_VERIFY(!view.controller().showHistoryPopover());
+        // Space toggles the NAT switch through the guarded write.
+        rig.client.calls.clear();
+        view.natSwitch()->setFocus();
+        QTest::keyClick(view.natSwitch(), Qt::Key_Space);
+        QVERIFY(rig.view.manager().natEnabled());
+        QTRY_VERIFY(rig.client.calls.contains(QStringLiteral("setNat 1")));
+        QVERIFY(view.natSwitch()->isChecked());
 
-    view.controller().setShowHistoryPopover(true);
-    QTRY_VERIFY(popover->isVisible());
-    view.controller().setShowHistoryPopover(false);
-    QTRY_VERIFY(!popover->isVisible());
-}
+        // Every control has a name in the window language.
+        for (QWidget* control : expected)
+            QVERIFY2(!control->accessibleName().isEmpty(), control->metaObject()->className());
+    }
 
-void tst_ContentView::mainButtonFollowsTheController() {
-    ViewRig rig;
-    ContentView& view = rig.view;
-    view.show();
-    QVERIFY(!view.mainButton()->isEnabled());
-    QTest::keyClicks(view.networkIdField(), kValidId);
-    QCOMPARE(rig.view.manager().networkID(), kValidId);
-    QVERIFY(view.mainButton()->isEnabled());
-    QVERIFY(!view.mainButton()->isDestructive());
+    void appearanceRunsOnEachShowNotOnRepaint() {
+        ViewRig rig;
+        ContentView& view = rig.view;
+        QCOMPARE(rig.probe.calls, 0);
+        view.show();
+        QCOMPARE(rig.probe.calls, 1);
+        view.repaint();
+        view.update();
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.probe.calls, 1);
+        view.hide();
+        view.show();
+        QCOMPARE(rig.probe.calls, 2);
+    }
 
-    QTest::mouseClick(view.mainButton(), Qt::LeftButton);
-    QTRY_VERIFY(view.mainButton()->isDestructive());
-    QCOMPARE(view.mainButton()->text(), QStringLiteral("Disconnect"));
-    QVERIFY(!view.natSwitch()->isEnabled());
-    QVERIFY(view.natSwitch()->isSecondaryLabel());
-    QCOMPARE(view.store().profiles().size(), 1);
+    void historyButtonOpensAndClosesThePopover() {
+        ViewRig rig;
+        ContentView& view = rig.view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        HistoryPopover* popover = view.historyPopover();
 
-    rig.client.holdCommands = true;
-    QTest::mouseClick(view.mainButton(), Qt::LeftButton);
-    QVERIFY(view.mainButton()->isBusy());
-    QVERIFY(!view.mainButton()->isEnabled());
-}
+        QTest::mouseClick(view.historyButton(), Qt::LeftButton);
+        QVERIFY(view.controller().showHistoryPopover());
+        QTRY_VERIFY(popover->isVisible());
+
+        // Closing the popover by itself clears the flag.
+        popover->hide();
+        QTRY_VERIFY(!view.controller().showHistoryPopover());
+
+        view.controller().setShowHistoryPopover(true);
+        QTRY_VERIFY(popover->isVisible());
+        view.controller().setShowHistoryPopover(false);
+        QTRY_VERIFY(!popover->isVisible());
+    }
+
+    void mainButtonFollowsTheController() {
+        ViewRig rig;
+        ContentView& view = rig.view;
+        view.show();
+        QVERIFY(!view.mainButton()->isEnabled());
+        QTest::keyClicks(view.networkIdField(), kValidId);
+        QCOMPARE(rig.view.manager().networkID(), kValidId);
+        QVERIFY(view.mainButton()->isEnabled());
+        QVERIFY(!view.mainButton()->isDestructive());
+
+        QTest::mouseClick(view.mainButton(), Qt::LeftButton);
+        QTRY_VERIFY(view.mainButton()->isDestructive());
+        QCOMPARE(view.mainButton()->text(), QStringLiteral("Disconnect"));
+        QVERIFY(!view.natSwitch()->isEnabled());
+        QVERIFY(view.natSwitch()->isSecondaryLabel());
+        QCOMPARE(view.store().profiles().size(), 1);
+
+        rig.client.holdCommands = true;
+        QTest::mouseClick(view.mainButton(), Qt::LeftButton);
+        QVERIFY(view.mainButton()->isBusy());
+        QVERIFY(!view.mainButton()->isEnabled());
+    }
+};
 
 QTEST_MAIN(tst_ContentView)
 #include "tst_ContentView.moc"
