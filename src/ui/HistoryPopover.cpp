@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace fernpoint {
@@ -97,7 +98,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    // The popover itself takes every key, so that arrows and Delete work wherever the mouse is.
+    // The popover itself takes the list keys, so that arrows and Delete work wherever the mouse is.
     m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->viewport()->setAutoFillBackground(false);
     m_list = new QWidget(m_scroll);
@@ -114,7 +115,9 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     footerLayout->setContentsMargins(kPadding, kPadding / 2, kPadding, kPadding / 2);
     m_clearAll = new QPushButton(m_footer);
     m_clearAll->setFlat(true);
-    m_clearAll->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab only, so that a click does not take the focus away from the list.
+    m_clearAll->setFocusPolicy(Qt::TabFocus);
+    m_clearAll->installEventFilter(this);
     m_clearAll->setFont(PanelStyle::systemFont(PanelStyle::kBodyPoints));
     // Destructive: red text.
     PanelStyle::applyTextColor(*m_clearAll, PanelColor::Red);
@@ -181,10 +184,17 @@ void HistoryPopover::retranslate() {
 
 void HistoryPopover::rebuild() {
     const QList<NetworkProfile> profiles = m_actions.rows();
+    // A focused delete button may belong to a row that goes away: the focus waits on the list and
+    // comes back to the current row's button below.
+    const QWidget* focused = focusWidget();
+    const bool deleteFocused = focused && m_list->isAncestorOf(focused);
+    if (deleteFocused)
+        setFocus(Qt::OtherFocusReason);
     const QString deleteText = m_localizer.text(QStringLiteral("history_delete_one"));
     while (m_rows.size() < profiles.size()) {
         auto* row = new HistoryPopoverRow(m_list);
         row->setDeleteText(deleteText);
+        row->deleteButton()->installEventFilter(this);
         connect(row, &HistoryPopoverRow::picked, this, &HistoryPopover::pickRow);
         connect(row, &HistoryPopoverRow::deleteRequested, this, &HistoryPopover::deleteRow);
         // Before the stretch that keeps a short list at the top.
@@ -206,6 +216,10 @@ void HistoryPopover::rebuild() {
     m_scroll->setVisible(!empty);
     m_footer->setVisible(!empty);
     setCurrentRow(empty ? -1 : qBound(0, m_current, static_cast<int>(m_rows.size()) - 1));
+    if (deleteFocused && !empty)
+        m_rows.at(m_current)->deleteButton()->setFocus(Qt::OtherFocusReason);
+    else if (focusWidget() && !focusStops().contains(focusWidget()))
+        setFocus(Qt::OtherFocusReason); // the clear-all button went with the last entry
     updateListHeight();
     if (isVisible())
         adjustSize();
@@ -277,6 +291,49 @@ void HistoryPopover::keyPressEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
+}
+
+QList<QWidget*> HistoryPopover::focusStops() const {
+    QList<QWidget*> stops{const_cast<HistoryPopover*>(this)};
+    if (m_current >= 0 && m_current < m_rows.size())
+        stops.append(m_rows.at(m_current)->deleteButton());
+    if (showsClearAll())
+        stops.append(m_clearAll);
+    return stops;
+}
+
+bool HistoryPopover::focusNextPrevChild(bool next) {
+    const QList<QWidget*> stops = focusStops();
+    const qsizetype count = stops.size();
+    const qsizetype at = qMax<qsizetype>(0, stops.indexOf(focusWidget()));
+    stops.at((at + (next ? 1 : count - 1)) % count)
+        ->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+bool HistoryPopover::eventFilter(QObject* watched, QEvent* event) {
+    auto* button = qobject_cast<QAbstractButton*>(watched);
+    if (!button || event->type() != QEvent::KeyPress)
+        return QFrame::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        button->click();
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Delete:
+    case Qt::Key_Escape:
+        setFocus(Qt::OtherFocusReason);
+        keyPressEvent(key);
+        return true;
+    default:
+        // Tab moves on through focusNextPrevChild, Space presses the button.
+        return false;
+    }
 }
 
 void HistoryPopover::placeBelowAnchor() {

@@ -21,6 +21,11 @@ class NetworkProfileStore;
 // The list of networks used before, opened under the history button. Picking a row puts its ID
 // into the form and closes the popover; deleting rows keeps it open. The popover is reused: it is
 // hidden, never destroyed, when it closes.
+//
+// Keyboard: Up, Down, Home, End, Delete and Escape work on the list wherever the focus is, and
+// bring the focus back to the list. Tab and Shift+Tab cycle the focus through the list, the
+// current row's delete button and the clear-all button. Enter picks the current row, or presses
+// the focused button; Space presses it too.
 class HistoryPopover final : public QFrame {
     Q_OBJECT
 
@@ -58,12 +63,17 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     void rebuild();
+    // Where Tab stops, in order: the popover itself (the list), the current row's delete button,
+    // the clear-all button.
+    QList<QWidget*> focusStops() const;
     void retranslate();
     void setCurrentRow(int index);
     void pickRow(const QString& networkID);

@@ -38,8 +38,8 @@ HistoryPopoverRow::HistoryPopoverRow(QWidget* parent)
     setCursor(Qt::PointingHandCursor);
 
     m_delete->setAutoRaise(true);
-    // The popover handles the keyboard for the whole list (Delete removes the current row).
-    m_delete->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab (the popover keeps the list keys); a click leaves the focus where it is.
+    m_delete->setFocusPolicy(Qt::TabFocus);
     m_delete->setCursor(Qt::ArrowCursor);
     m_delete->setIconSize(QSize(16, 16));
     updateIcon();

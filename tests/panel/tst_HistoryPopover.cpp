@@ -133,7 +133,7 @@ private Q_SLOTS:
         QVERIFY(!p.popover.showsClearAll());
         QCOMPARE(p.popover.currentRow(), -1);
         // Keys on an empty list do nothing harmful.
-        for (const int key : {Qt::Key_Down, Qt::Key_Delete, Qt::Key_Return})
+        for (const int key : {Qt::Key_Down, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Tab})
             p.press(key);
         QVERIFY(p.popover.isVisible());
     }
@@ -289,6 +289,53 @@ private Q_SLOTS:
         QCOMPARE(closed.count(), 0);
         QVERIFY(p.popover.showsEmptyText());
         QVERIFY(!p.popover.showsClearAll());
+    }
+
+    // Tab reaches the buttons that the mouse reaches, and Enter or Space presses them.
+    void keyboardReachesEveryButton() {
+        Popover p;
+        p.manager.setNetworkID(kB);
+        QVERIFY(p.open());
+        const auto focused = [&] { return p.popover.focusWidget(); };
+        const auto deleteOf = [&](int row) { return p.popover.rows().at(row)->deleteButton(); };
+        QCOMPARE(focused(), &p.popover);
+        const QList<QWidget*> cycle{deleteOf(0), p.popover.clearAllButton(), &p.popover};
+        for (QWidget* next : cycle) {
+            p.press(Qt::Key_Tab);
+            QCOMPARE(focused(), next);
+        }
+        p.press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(focused(), p.popover.clearAllButton());
+        p.press(Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(focused(), deleteOf(0));
+
+        // The list keys still work, and take the focus back to the list.
+        p.press(Qt::Key_Down);
+        QCOMPARE(p.popover.currentRow(), 1);
+        QCOMPARE(focused(), &p.popover);
+        p.press(Qt::Key_Tab);
+        QCOMPARE(focused(), deleteOf(1));
+
+        // Enter on kB's delete button: gone, with the field that held it; the focus stays on the
+        // delete button of the row that is now current.
+        p.press(Qt::Key_Enter);
+        QCOMPARE(p.storedIds(), (QStringList{kA, kC}));
+        QVERIFY(p.manager.networkID().isEmpty());
+        QCOMPARE(focused(), deleteOf(1));
+        p.press(Qt::Key_Space); // kA, the last row: the focus goes to the row left
+        QCOMPARE(p.fileIds(), QStringList{kC});
+        QCOMPARE(focused(), deleteOf(0));
+
+        p.manager.setNetworkID(QStringLiteral("half typed"));
+        p.press(Qt::Key_Tab);
+        QCOMPARE(focused(), p.popover.clearAllButton());
+        p.press(Qt::Key_Return);
+        QVERIFY(p.store.profiles().isEmpty());
+        QVERIFY(p.manager.networkID().isEmpty());
+        QVERIFY(p.popover.isVisible());
+        QCOMPARE(focused(), &p.popover);
+        p.press(Qt::Key_Escape);
+        QVERIFY(!p.popover.isVisible());
     }
 
     void redrawsWhileOpenWhenTheHistoryChanges() {
