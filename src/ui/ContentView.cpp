@@ -64,8 +64,6 @@ ContentView::ContentView(HelperClient& client, HelperInstaller& installer, Local
     // clicked, not toggled: only the user's changes go through the guarded write.
     connect(m_natSwitch, &QAbstractButton::clicked, m_controller.get(),
             &ContentController::changeNat);
-    connect(m_popover, &HistoryPopover::closed, m_controller.get(),
-            [this] { m_controller->setShowHistoryPopover(false); });
 
     retranslate();
     refresh();
@@ -144,11 +142,6 @@ void ContentView::buildLayout() {
     m_statusBox = new StatusGroupBox(*m_manager, m_localizer, this);
     root->addWidget(m_statusBox);
     root->addStretch(1);
-
-    m_popover = new HistoryPopover(*m_store, *m_manager, m_localizer, this);
-    // A click on the history button while the popover is open only closes it; replaying that
-    // press would open it again at once.
-    m_popover->setAttribute(Qt::WA_NoMouseReplay);
 
     setTabOrder(m_picker, m_networkIdField);
     setTabOrder(m_networkIdField, m_historyButton);
@@ -232,10 +225,24 @@ void ContentView::changeEvent(QEvent* event) {
         applySecondaryColors();
 }
 
+HistoryPopover* ContentView::historyPopover() const {
+    if (!m_popover) {
+        // Its history rows and icons cost start-up time; it is built when first asked for.
+        auto* self = const_cast<ContentView*>(this);
+        m_popover = new HistoryPopover(*m_store, *m_manager, m_localizer, self);
+        // A click on the history button while the popover is open only closes it; replaying that
+        // press would open it again at once.
+        m_popover->setAttribute(Qt::WA_NoMouseReplay);
+        connect(m_popover, &HistoryPopover::closed, m_controller.get(),
+                [self] { self->m_controller->setShowHistoryPopover(false); });
+    }
+    return m_popover;
+}
+
 void ContentView::showPopover(bool show) {
     if (show)
-        m_popover->showBelow(m_historyButton);
-    else if (m_popover->isVisible())
+        historyPopover()->showBelow(m_historyButton);
+    else if (m_popover && m_popover->isVisible())
         m_popover->hide();
 }
 

@@ -52,7 +52,8 @@ public:
     HistoryButton* historyButton() const { return m_historyButton; }
     MainButton* mainButton() const { return m_mainButton; }
     ToggleSwitch* natSwitch() const { return m_natSwitch; }
-    HistoryPopover* historyPopover() const { return m_popover; }
+    // Made on first use: it is not needed for the window to appear.
+    HistoryPopover* historyPopover() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -82,7 +83,7 @@ private:
     ToggleSwitch* m_natSwitch = nullptr;
     ConnectionIndicator* m_indicator = nullptr;
     StatusGroupBox* m_statusBox = nullptr;
-    HistoryPopover* m_popover = nullptr;
+    mutable HistoryPopover* m_popover = nullptr;
 };
 
 } // namespace fernpoint

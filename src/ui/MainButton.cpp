@@ -31,12 +31,17 @@ MainButton::MainButton(QWidget* parent)
     });
 }
 
+// Both are set again on every status poll; an unchanged value must not repaint the button.
 void MainButton::setDestructive(bool destructive) {
+    if (m_destructive == destructive)
+        return;
     m_destructive = destructive;
     update();
 }
 
 void MainButton::setBusy(bool busy) {
+    if (m_busy == busy)
+        return;
     m_busy = busy;
     updateSpinner();
     update();

@@ -1,10 +1,15 @@
 #include "PanelStyle.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFontDatabase>
+#include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
 #include <QWidget>
 
@@ -29,19 +34,87 @@ qreal scaled(qreal designPoints) {
     return designPoints * basePoints / PanelStyle::kBodyPoints;
 }
 
-QPixmap tintedPixmap(QSvgRenderer& renderer, int size, qreal ratio, const QColor& tint) {
-    QPixmap pixmap(qRound(size * ratio), qRound(size * ratio));
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&painter);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), tint);
+// A bundled drawing in one colour, rendered only at the sizes that are really painted (once
+// each): rendering every size up front cost start-up time for pixmaps that were never shown.
+class TintedSvgEngine final : public QIconEngine {
+public:
+    TintedSvgEngine(QString path, const QColor& tint)
+        : m_path(std::move(path))
+        , m_tint(tint) {}
+
+    QIconEngine* clone() const override { return new TintedSvgEngine(*this); }
+    QString key() const override { return QStringLiteral("fernpoint-tinted-svg"); }
+    QString iconName() override { return m_path; }
+    bool isNull() override { return false; }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = qMin(size.width(), size.height());
+        return {side, side};
     }
-    pixmap.setDevicePixelRatio(ratio);
-    return pixmap;
-}
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {{16, 16}, {20, 20}, {24, 24}, {32, 32}};
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        return rendered(qMin(size.width(), size.height()), 1.0, mode);
+    }
+
+    // QIcon passes the size in device pixels here.
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
+        return rendered(qMin(size.width(), size.height()), qMax<qreal>(scale, 1.0), mode);
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        const qreal ratio =
+            qMax<qreal>(painter->device() ? painter->device()->devicePixelRatioF() : 1.0, 1.0);
+        const int side = qMin(rect.width(), rect.height());
+        const QPixmap shown = rendered(qRound(side * ratio), ratio, mode);
+        if (shown.isNull())
+            return;
+        painter->drawPixmap(QRectF(rect.x() + (rect.width() - side) / 2.0,
+                                   rect.y() + (rect.height() - side) / 2.0, side, side),
+                            shown, QRectF(shown.rect()));
+    }
+
+private:
+    // A square of `devicePixels` device pixels, at the given device pixel ratio.
+    // The disabled look is the style's, as for any other icon.
+    QPixmap rendered(int devicePixels, qreal ratio, QIcon::Mode mode) {
+        if (devicePixels <= 0)
+            return {};
+        const bool disabled = mode == QIcon::Disabled;
+        const quint64 cacheKey = (static_cast<quint64>(devicePixels) << 32) |
+                                 (static_cast<quint64>(disabled) << 31) |
+                                 static_cast<quint32>(qRound(ratio * 100));
+        if (const auto found = m_pixmaps.constFind(cacheKey); found != m_pixmaps.constEnd())
+            return *found;
+        QSvgRenderer renderer(m_path);
+        if (!renderer.isValid())
+            return {};
+        QPixmap pixmap(devicePixels, devicePixels);
+        pixmap.fill(Qt::transparent);
+        {
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            renderer.render(&painter);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(pixmap.rect(), m_tint);
+        }
+        pixmap.setDevicePixelRatio(ratio);
+        if (disabled) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            pixmap = QApplication::style()->generatedIconPixmap(QIcon::Disabled, pixmap, &option);
+        }
+        m_pixmaps.insert(cacheKey, pixmap);
+        return pixmap;
+    }
+
+    QString m_path;
+    QColor m_tint;
+    QHash<quint64, QPixmap> m_pixmaps;
+};
 
 } // namespace
 
@@ -102,14 +175,22 @@ void PanelStyle::applyTextColor(QWidget& widget, PanelColor name) {
 QIcon PanelStyle::icon(const QString& bundledName, const QString& themeName, const QColor& tint) {
     if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName))
         return QIcon::fromTheme(themeName);
-    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(bundledName));
-    if (!renderer.isValid())
+    // One icon per drawing and colour, shared: painting code may ask for it on every paint. The
+    // pixmaps go with the application.
+    static QHash<QString, QIcon> made;
+    static const bool clearedAtExit = [] {
+        qAddPostRoutine([] { made.clear(); });
+        return true;
+    }();
+    Q_UNUSED(clearedAtExit);
+    const QString path = QStringLiteral(":/icons/%1.svg").arg(bundledName);
+    const QString key = path + QLatin1Char('|') + tint.name(QColor::HexArgb);
+    if (const auto found = made.constFind(key); found != made.constEnd())
+        return *found;
+    if (!QFile::exists(path))
         return {};
-    QIcon icon;
-    for (const int size : {16, 20, 24, 32}) {
-        icon.addPixmap(tintedPixmap(renderer, size, 1.0, tint));
-        icon.addPixmap(tintedPixmap(renderer, size, 2.0, tint));
-    }
+    const QIcon icon(new TintedSvgEngine(path, tint));
+    made.insert(key, icon);
     return icon;
 }
 
