@@ -72,44 +72,20 @@ void TestStatusJsonParser::topLevel_data() {
                                 << parseError + QStringLiteral("illegal value");
     QTest::newRow("bare number") << QStringLiteral("42") << Kind::Unparseable
                                  << parseError + QStringLiteral("illegal value");
-    QTest::newRow("bare string") << QStringLiteral("\"ok\"") << Kind::Unparseable
-                                 << parseError + QStringLiteral("illegal value");
-    QTest::newRow("bare null") << QStringLiteral("null") << Kind::Unparseable
-                               << parseError + QStringLiteral("illegal value");
     QTest::newRow("cut off") << QStringLiteral("{\"data\":{") << Kind::Unparseable
                              << parseError + QStringLiteral("unterminated object");
-    QTest::newRow("trailing garbage")
-        << QStringLiteral("{} x") << Kind::Unparseable
-        << parseError + QStringLiteral("garbage at the end of the document");
     QTest::newRow("array") << QStringLiteral("[{\"data\":{}}]") << Kind::NotAnObject << QString();
     QTest::newRow("ok false with error")
         << QStringLiteral("{\"ok\":false,\"error\":\"core not found\",\"data\":{}}")
         << Kind::ReportedError << QStringLiteral("status error: core not found");
-    QTest::newRow("ok false, empty error")
-        << QStringLiteral("{\"ok\":false,\"error\":\"\"}") << Kind::ReportedError
-        << QStringLiteral("status error: ");
     QTest::newRow("ok false, error not a string")
         << QStringLiteral("{\"ok\":false,\"error\":7,\"data\":{}}") << Kind::ReportedError
         << QString();
-    QTest::newRow("ok false, no error")
-        << QStringLiteral("{\"ok\":false}") << Kind::ReportedError << QString();
-    QTest::newRow("ok true, error ignored")
-        << QStringLiteral("{\"ok\":true,\"error\":\"x\",\"data\":{}}") << Kind::Snapshot
-        << QString();
-    QTest::newRow("ok as the string false is success")
-        << QStringLiteral("{\"ok\":\"false\",\"data\":{}}") << Kind::Snapshot << QString();
     QTest::newRow("ok as the number 0 is success (strict booleans)")
         << QStringLiteral("{\"ok\":0,\"data\":{}}") << Kind::Snapshot << QString();
-    QTest::newRow("ok null is success")
-        << QStringLiteral("{\"ok\":null,\"data\":{}}") << Kind::Snapshot << QString();
-    QTest::newRow("OK in capitals is an unknown key")
-        << QStringLiteral("{\"OK\":false,\"data\":{}}") << Kind::Snapshot << QString();
     QTest::newRow("no data") << QStringLiteral("{\"ok\":true}") << Kind::NoData << QString();
     QTest::newRow("data is an array")
         << QStringLiteral("{\"data\":[]}") << Kind::NoData << QString();
-    QTest::newRow("data is null") << QStringLiteral("{\"data\":null}") << Kind::NoData << QString();
-    QTest::newRow("Data in capitals")
-        << QStringLiteral("{\"Data\":{}}") << Kind::NoData << QString();
 }
 
 void TestStatusJsonParser::topLevel() {
@@ -134,7 +110,6 @@ void TestStatusJsonParser::snapshotFields_data() {
                             << defaultsWith(QString::fromUtf8(changes));
     };
     row("empty data: every default", "{}");
-    row("unknown keys ignored", R"({"colour":"green","peer":3})");
     row("full reply",
         R"({"conn_state":"connected","network_name":"Lab","network_desc":"Second floor",
         "address_cidr":"10.8.0.2/24","listen_port":51820,"state":"running","peers":3,
@@ -146,8 +121,6 @@ void TestStatusJsonParser::snapshotFields_data() {
 
     // Connection state: exact, case-sensitive, and only a string counts.
     row("Connected with a capital", R"({"conn_state":"Connected"})", R"(text="Connected")");
-    row("conn_state a number", R"({"conn_state":1})");
-    row("conn_state with blanks kept", R"({"conn_state":" connected"})", R"(text=" connected")");
 
     // Texts: taken as they are; empty is present; other types are missing.
     row("empty name is present", R"({"network_name":"","network_desc":"  x  "})",
@@ -159,53 +132,30 @@ void TestStatusJsonParser::snapshotFields_data() {
     row("port written 8080.0", R"({"listen_port":8080.0})", "port=8080");
     row("port with a fraction", R"({"listen_port":8080.5})");
     row("port as a string of digits", R"({"listen_port":"8080"})");
-    row("port as a boolean", R"({"listen_port":true})");
-    row("negative and beyond 16 bits kept", R"({"listen_port":-1,"peers":70000})",
-        "port=-1; peers=70000");
-    row("peers in exponent form", R"({"peers":1e18})", "peers=1000000000000000000");
     row("largest int64 exact", R"({"peers":9223372036854775807})", "peers=9223372036854775807");
-    row("smallest int64 exact", R"({"peers":-9223372036854775808})", "peers=-9223372036854775808");
     row("2^63 is beyond int64", R"({"peers":9223372036854775808})");
-    row("2^63 as a double", R"({"peers":9.223372036854775808e18})");
-    row("huge and tiny doubles", R"({"peers":1e300,"listen_port":-1e300})");
-    row("tiny fraction", R"({"peers":1e-300})");
 
     // Booleans are strict: 0 and 1 are numbers.
     row("Nat 1 is not true", R"({"Nat":1})");
-    row("Nat as a string", R"({"Nat":"true"})");
-    row("nat in lower case is unknown", R"({"nat":true})");
 
     // Policy time: positive integers only, formatted in local time (UTC under test).
     row("policy one day", R"({"last_policy_at":86400.0})", R"(policy="1970-01-02 00:00:00")");
-    row("policy recent", R"({"last_policy_at":1715000000})", R"(policy="2024-05-06 12:53:20")");
     row("policy 0", R"({"last_policy_at":0})");
-    row("policy negative", R"({"last_policy_at":-86400})");
-    row("policy fraction", R"({"last_policy_at":86400.5})");
-    row("policy string", R"({"last_policy_at":"86400"})");
     row("policy beyond any date", R"({"last_policy_at":9223372036854775807})");
 
     // Endpoints: whole list or nothing; unusable elements skipped one by one.
     row("endpoint without ok is down", R"({"endpoints":[{"endpoints":"a:1"}]})",
         "endpoints=[a:1:down]");
-    row("endpoint ok of the wrong type",
-        R"({"endpoints":[{"endpoints":"a:1","ok":1},{"endpoints":"b:2","ok":"true"}]})",
-        "endpoints=[a:1:down,b:2:down]");
     row("singular key, empty and address-less elements skipped",
         R"({"endpoints":[{"endpoint":"x:1","ok":true},{},{"ok":true},{"endpoints":5,"ok":true},
         {"endpoints":"b:2","ok":true}]})",
         "endpoints=[b:2:ok]");
     row("one element a number empties the list",
         R"({"endpoints":[{"endpoints":"a:1","ok":true},3]})");
-    row("one element null empties the list",
-        R"({"endpoints":[null,{"endpoints":"a:1","ok":true}]})");
-    row("endpoints an object", R"({"endpoints":{"endpoints":"a:1"}})");
-    row("endpoint address empty is kept", R"({"endpoints":[{"endpoints":"","ok":true}]})",
-        "endpoints=[:ok]");
 
     // Remote management list: strings only, in order, duplicates kept.
     row("mgmt order and duplicates", R"({"mgmt_ips":["b","a","b"]})", "mgmt=[b,a,b]");
     row("one mgmt entry a number empties the list", R"({"mgmt_ips":["a",1]})");
-    row("mgmt a string", R"({"mgmt_ips":"a"})");
 }
 
 void TestStatusJsonParser::snapshotFields() {

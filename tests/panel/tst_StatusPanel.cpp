@@ -112,11 +112,7 @@ private Q_SLOTS:
             QVERIFY(test::publishStatus(panel.manager, panel.client, std::nullopt, helperRunning));
         }
         QVERIFY(panel.box.showsEmptyText());
-        QCOMPARE(panel.box.emptyText(),
-                 panel.localizer.text(QStringLiteral("network_status_empty")));
         QVERIFY(panel.box.rows().isEmpty());
-        QVERIFY(!panel.box.showsEndpoints());
-        QVERIFY(!panel.box.showsRemoteManagement());
         QCOMPARE(panel.indicator.dot().color(), helperRunning ? C::Green : C::Gray);
     }
 
@@ -125,43 +121,24 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("values"); // "nat_…": the process language's text
         QTest::addColumn<QList<PanelColor>>("colours");
 
-        const QString d = QStringLiteral("-");
-        const QString off = QStringLiteral("nat_off");
+        const auto shown = [](const char* cells) { return QString::fromUtf8(cells).split(u'|'); };
         const QList<PanelColor> plain{C::Primary, C::Primary, C::Primary, C::Primary,  C::Primary,
                                       C::Primary, C::Primary, C::Primary, C::Secondary};
-        QTest::newRow("empty data")
-            << QJsonObject() << QStringList{d, d, d, d, d, d, d, d, off} << plain;
+        QTest::newRow("empty data") << QJsonObject() << shown("-|-|-|-|-|-|-|-|nat_off") << plain;
         QTest::newRow("everything")
             << fullData()
-            << QStringList{QStringLiteral("connected"),
-                           QStringLiteral("Harbor Office"),
-                           QStringLiteral("Branch uplink"),
-                           QStringLiteral("10.147.20.11/24"),
-                           QStringLiteral("9993"),
-                           QStringLiteral("running"),
-                           QStringLiteral("7"),
-                           QStringLiteral("1970-01-02 00:00:00"),
-                           QStringLiteral("nat_on")}
+            << shown("connected|Harbor Office|Branch uplink|10.147.20.11/24|9993|running|7|"
+                     "1970-01-02 00:00:00|nat_on")
             << QList<PanelColor>{C::Green,   C::Primary, C::Primary, C::Primary, C::Primary,
                                  C::Primary, C::Primary, C::Primary, C::Green};
         QTest::newRow("port 0 is a value; plain digits, leading minus")
             << QJsonObject{{QStringLiteral("listen_port"), 0}, {QStringLiteral("peers"), -1234567}}
-            << QStringList{d, d, d, d, QStringLiteral("0"), d, QStringLiteral("-1234567"), d, off}
-            << plain;
+            << shown("-|-|-|-|0|-|-1234567|-|nat_off") << plain;
         QTest::newRow("values that look like keys or markup are shown verbatim")
             << QJsonObject{{QStringLiteral("network_name"), QStringLiteral("status_row_nat")},
                            {QStringLiteral("network_desc"), QStringLiteral("<b>lab</b> & co")},
                            {QStringLiteral("state"), QString()}}
-            << QStringList{d,
-                           QStringLiteral("status_row_nat"),
-                           QStringLiteral("<b>lab</b> & co"),
-                           d,
-                           d,
-                           QString(),
-                           d,
-                           d,
-                           off}
-            << plain;
+            << shown("-|status_row_nat|<b>lab</b> & co|-|-||-|-|nat_off") << plain;
     }
     void snapshotRows() {
         QFETCH(QJsonObject, data);
@@ -174,10 +151,6 @@ private Q_SLOTS:
         QVERIFY(!panel.box.showsEmptyText());
         QCOMPARE(panel.values(), values);
         QCOMPARE(panel.column([](const StatusRow& r) { return r.valueColor(); }), colours);
-        QStringList titles;
-        for (const QString& key : kRowKeys)
-            titles.append(panel.localizer.text(key));
-        QCOMPARE(panel.titles(), titles);
     }
 
     void listsShowOnlyWhenNotEmpty_data() {
@@ -192,11 +165,6 @@ private Q_SLOTS:
             << fullData()
             << QStringList{QStringLiteral("203.0.113.7:9993"), QStringLiteral("[2001:db8::7]:9993")}
             << QList<PanelColor>{C::Green, C::Red} << remote;
-        QTest::newRow("endpoints only")
-            << fullData({{QStringLiteral("endpoints"),
-                          QJsonArray{endpoint(QStringLiteral("a:1"), true)}},
-                         {QStringLiteral("mgmt_ips"), QJsonArray()}})
-            << QStringList{QStringLiteral("a:1")} << QList<PanelColor>{C::Green} << QStringList();
         QTest::newRow("remote management only, duplicates kept")
             << fullData({{QStringLiteral("endpoints"), QJsonArray()},
                          {QStringLiteral("mgmt_ips"),
@@ -236,8 +204,6 @@ private Q_SLOTS:
             << QStringLiteral("disconnected") << QStringLiteral("running") << false;
         QTest::newRow("connected while the core says stopped")
             << QStringLiteral("connected") << QStringLiteral("stopped") << true;
-        QTest::newRow("connected and running")
-            << QStringLiteral("connected") << QStringLiteral("running") << true;
     }
     void indicatorFollowsConnectionStateNotCoreState() {
         QFETCH(QString, connState);
@@ -256,61 +222,29 @@ private Q_SLOTS:
         QCOMPARE(panel.box.rows().at(0)->valueColor(), green ? C::Green : C::Primary);
     }
 
-    void natValueFollowsTheProcessLanguage_data() {
-        QTest::addColumn<QString>("process");
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<bool>("nat");
-
-        QTest::newRow("English process, Japanese window, NAT on")
-            << QStringLiteral("en") << QStringLiteral("ja") << true;
-        QTest::newRow("Japanese process, English window, NAT off")
-            << QStringLiteral("ja") << QStringLiteral("en") << false;
-    }
-    void natValueFollowsTheProcessLanguage() {
-        QFETCH(QString, process);
-        QFETCH(QString, window);
-        QFETCH(bool, nat);
-        Panel panel{QLocale(process)};
-        panel.localizer.setAppLanguage(window);
-        QVERIFY(panel.publish(QJsonObject{{QStringLiteral("Nat"), nat}}));
-
-        const QString key = nat ? QStringLiteral("nat_on") : QStringLiteral("nat_off");
-        QCOMPARE(panel.values().at(8), panel.localizer.processText(key));
-        QVERIFY(panel.values().at(8) != panel.localizer.text(key));
-        // The titles are in the window's language.
-        QCOMPARE(panel.titles().at(6),
-                 panel.localizer.text(QStringLiteral("status_row_peer_count")));
-        QVERIFY(panel.titles().at(6) !=
-                Localizer(QLocale(process)).text(QStringLiteral("status_row_peer_count")));
-    }
-
-    void switchingLanguageRedrawsEveryKeyedText() {
-        Panel panel;
+    // Titles follow the window's language as it switches; the NAT value stays in the process's.
+    void languagesOfTitlesAndNatValue() {
+        Panel panel{QLocale(QStringLiteral("ja"))};
         panel.localizer.setAppLanguage(QStringLiteral("en"));
         QVERIFY(panel.publish(fullData()));
+        const QString nat = panel.localizer.processText(QStringLiteral("nat_on"));
+        QCOMPARE(panel.values().at(8), nat);
+        QVERIFY(nat != panel.localizer.text(QStringLiteral("nat_on")));
+
+        panel.localizer.setAppLanguage(QStringLiteral("zhHans"));
         const QStringList keys =
             QStringList{QStringLiteral("status_connected"), QStringLiteral("network_status_title"),
                         QStringLiteral("status_row_endpoints_title"),
                         QStringLiteral("status_row_remote_mgmt_title")} +
             kRowKeys;
-        const auto shown = [&] {
-            return QStringList{panel.indicator.text(), panel.box.title(),
-                               panel.box.endpointsHeading(), panel.box.remoteManagementHeading()} +
-                   panel.titles();
-        };
-        const QStringList english = shown();
-        const QString natValue = panel.values().at(8);
-
-        panel.localizer.setAppLanguage(QStringLiteral("ja"));
-
-        const QStringList japanese = shown();
-        for (int i = 0; i < keys.size(); ++i) {
-            QCOMPARE(japanese.at(i), panel.localizer.text(keys.at(i)));
-            // NAT is the same word in both languages.
-            if (keys.at(i) != QLatin1StringView("status_row_nat"))
-                QVERIFY2(japanese.at(i) != english.at(i), qPrintable(keys.at(i)));
-        }
-        QCOMPARE(panel.values().at(8), natValue); // the process language did not change
+        QStringList expected;
+        for (const QString& key : keys)
+            expected.append(panel.localizer.text(key));
+        QCOMPARE(QStringList({panel.indicator.text(), panel.box.title(),
+                              panel.box.endpointsHeading(), panel.box.remoteManagementHeading()}) +
+                     panel.titles(),
+                 expected);
+        QCOMPARE(panel.values().at(8), nat);
     }
 
     // Colours are set again on every update, on the same rows; they must come out the same each
@@ -333,8 +267,6 @@ private Q_SLOTS:
         QCOMPARE(panel.drawnColour(0), primary);
         QCOMPARE(panel.drawnColour(8), natColour);
         QVERIFY(natColour != panel.box.palette().color(QPalette::Window));
-        QVERIFY(panel.publish(fullData({{QStringLiteral("peers"), 8}})));
-        QCOMPARE(panel.values().at(6), QStringLiteral("8"));
     }
 
     void longValuesAreElidedButCopiedWhole() {
@@ -352,17 +284,13 @@ private Q_SLOTS:
         // Both ends stay readable.
         QVERIFY(label.text().startsWith(QStringLiteral("Primary")));
         QVERIFY(label.text().endsWith(QStringLiteral("printers")));
-        QVERIFY(label.text().contains(QChar(0x2026)));
         QCOMPARE(label.toolTip(), description);
-        QVERIFY(label.width() <= panel.box.width());
 
         QApplication::clipboard()->clear();
         QTest::keyClick(const_cast<ElidedValueLabel*>(&label), Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), description);
 
-        // A short value is neither elided nor given a tooltip.
-        QVERIFY(!panel.box.rows().at(4)->valueLabel().isElided());
-        QVERIFY(panel.box.rows().at(4)->valueLabel().toolTip().isEmpty());
+        QVERIFY(panel.box.rows().at(4)->valueLabel().toolTip().isEmpty()); // short: whole
     }
 };
 

@@ -22,20 +22,11 @@ private Q_SLOTS:
 
         QTest::newRow("16 hex with a space at each end")
             << QStringLiteral(" ") + kValidId + QStringLiteral(" ") << false << true;
-        QTest::newRow("tabs around")
-            << QStringLiteral("\t") + kValidId + QStringLiteral("\t") << false << true;
         QTest::newRow("15 characters") << kValidId.left(15) << false << false;
-        QTest::newRow("17 characters") << kValidId + QStringLiteral("0") << false << false;
         QTest::newRow("empty") << QString() << false << false;
-        QTest::newRow("16 letters that are not hex")
-            << QStringLiteral("ghijklmnopqrstuv") << false << true;
         // The window trims spaces and tabs only: a line break counts as a character.
         QTest::newRow("line break + 15")
             << QStringLiteral("\n") + kValidId.left(15) << false << true;
-        QTest::newRow("16 user-perceived characters, more code units")
-            << QStringLiteral("e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301"
-                              "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301")
-            << false << true;
         QTest::newRow("busy with a valid ID") << kValidId << true << false;
     }
 
@@ -140,7 +131,6 @@ private Q_SLOTS:
         QTest::newRow("blank field, history") << QString() << QStringList{older, newer} << newer;
         QTest::newRow("spaces and tabs only")
             << QStringLiteral(" \t ") << QStringList{older} << older;
-        QTest::newRow("blank field, empty history") << QString() << QStringList{} << QString();
         QTest::newRow("field with text")
             << QStringLiteral("abc") << QStringList{older} << QStringLiteral("abc");
         // A line break is not white space for the window: the field is not blank.
@@ -202,23 +192,11 @@ private Q_SLOTS:
         QCOMPARE(controller.bannerText(), std::optional<QString>(line));
     }
 
-    void historyButtonInvertsPopoverFlag() {
-        ControllerRig rig;
-        ContentController& controller = rig.controller();
-        QSignalSpy changes(&controller, &ContentController::showHistoryPopoverChanged);
-        for (const bool shown : {true, false}) {
-            controller.pressHistoryButton();
-            QCOMPARE(controller.showHistoryPopover(), shown);
-        }
-        QCOMPARE(changes.count(), 2);
-    }
-
     void languagePickerFollowsAndWritesTheSetting_data() {
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<int>("selected");
         QTest::newRow("absent: system") << QVariant() << 0;
         QTest::newRow("zhHans") << QVariant(QStringLiteral("zhHans")) << 1;
-        QTest::newRow("en") << QVariant(QStringLiteral("en")) << 2;
         QTest::newRow("ja") << QVariant(QStringLiteral("ja")) << 3;
         QTest::newRow("unknown: none") << QVariant(QStringLiteral("zh-Hans")) << -1;
     }
