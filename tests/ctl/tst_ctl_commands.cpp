@@ -96,8 +96,6 @@ private Q_SLOTS:
     void badUsage_data();
     void badUsage();
     void helpAndManPage();
-    void language_data();
-    void language();
     void watchShowsChangesUntilASignal();
 
 private:
@@ -109,13 +107,11 @@ void TestCtlCommands::commands_data() {
     QTest::addColumn<Replies>("replies");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out");
-    // A whole line with its newline, or the start of the only line.
     QTest::addColumn<QString>("err");
     QTest::addColumn<QStringList>("calls");
 
     const QString status = QStringLiteral("GatewayStatus");
     const QStringList statusCall{QStringLiteral("GatewayStatus()")};
-    const QString noStatusYet = QStringLiteral("Network Status\n  No status yet\n");
     const QString oddJson =
         QStringLiteral("  {\"ok\" :true ,\n\t\"data\":{ \"network_name\":\"总部 ✓ "
                        "Zürich\" , \"emoji\":\"🌿\"}}\t ");
@@ -127,71 +123,35 @@ void TestCtlCommands::commands_data() {
     QTest::newRow("status: full snapshot")
         << commandLine("status") << Replies{{status, Reply::answer(true, kFullStatus, true)}} << 0
         << kFullStatusText << QString() << statusCall;
-    QTest::newRow("status: line breaks in values stay on their row")
-        << commandLine("status")
-        << Replies{{status, Reply::answer(true, QString(kFullStatus)
-                                                    .replace(QStringLiteral("Head office"),
-                                                             QStringLiteral("Head\\noffice")))}}
-        << 0 << kFullStatusText << QString() << statusCall;
-    QTest::newRow("status: unparseable JSON")
-        << commandLine("status") << Replies{{status, Reply::answer(true, QStringLiteral("{oops"))}}
-        << 0 << QStringLiteral("○ Disconnected\n") + noStatusYet
-        << QStringLiteral("❌ status JSON parse error: ") << statusCall;
     QTest::newRow("status --json: the text unchanged")
         << commandLine("status --json") << Replies{{status, Reply::answer(true, oddJson)}} << 0
         << oddJson + u'\n' << QString() << statusCall;
-    QTest::newRow("status --json: an empty text is a text")
-        << commandLine("status --json") << Replies{{status, Reply::answer(true, QString())}} << 0
-        << QStringLiteral("\n") << QString() << statusCall;
     QTest::newRow("status --json: no JSON text")
         << commandLine("status --json")
         << Replies{{status, Reply::answer(true, std::nullopt, true)}} << 1 << QString()
         << QStringLiteral("The helper sent no status JSON text\n") << statusCall;
-
     QTest::newRow("connect: 15 characters send nothing")
         << QStringList{QStringLiteral("connect"), kId.left(15), QStringLiteral("--nat")}
         << Replies{} << 1 << QString() << kBadId << QStringList();
-    QTest::newRow("connect: trimmed of blanks and line breaks")
-        << QStringList{QStringLiteral("connect"),
-                       QStringLiteral(" \t") + kId + QStringLiteral("\r\n"),
-                       QStringLiteral("--no-nat")}
-        << Replies{} << 0 << QString() << QString() << start(kId, false);
     QTest::newRow("connect: ID after --")
-        << commandLine("connect --nat -- -123456789abcdef") << Replies{} << 0 << QString()
-        << QString() << start(QStringLiteral("-123456789abcdef"), true);
+        << commandLine("connect --no-nat -- -123456789abcdef") << Replies{} << 0 << QString()
+        << QString() << start(QStringLiteral("-123456789abcdef"), false);
     QTest::newRow("connect: NAT as the gateway reports it")
         << commandLine("connect ID") << Replies{{status, statusWithState("stopped")}} << 0
         << QString() << QString() << statusCall + start(kId, true);
-    QTest::newRow("connect: refused without a message")
-        << commandLine("connect ID --no-nat")
-        << Replies{{QStringLiteral("StartGateway"), Reply::answer(false)}} << 1 << QString()
-        << QStringLiteral("unknown error\n") << start(kId, false);
-    QTest::newRow("connect: refused with a message")
+    QTest::newRow("connect: refused")
         << commandLine("connect ID --nat")
         << Replies{{QStringLiteral("StartGateway"),
                     Reply::answer(false, QStringLiteral("core binary missing"))}}
         << 1 << QString() << QStringLiteral("core binary missing\n") << start(kId, true);
-
-    const QStringList stopCall{QStringLiteral("StopGateway()")};
-    QTest::newRow("disconnect: accepted")
-        << commandLine("disconnect") << Replies{} << 0 << QString() << QString() << stopCall;
-    QTest::newRow("disconnect: helper gone before answering")
-        << commandLine("disconnect")
-        << Replies{{QStringLiteral("StopGateway"), Reply::with(Reply::Behaviour::Exit)}} << 2
-        << QString() << kNoHelper << QStringList();
-
+    QTest::newRow("disconnect") << commandLine("disconnect") << Replies{} << 0 << QString()
+                                << QString() << QStringList{QStringLiteral("StopGateway()")};
     QTest::newRow("nat: refused while running")
         << commandLine("nat on") << Replies{{status, statusWithState("running")}} << 1 << QString()
         << kNatRefused << statusCall;
     QTest::newRow("nat: accepted while stopped")
         << commandLine("nat off") << Replies{{status, statusWithState("stopped")}} << 0 << QString()
         << QString() << statusCall + QStringList{QStringLiteral("SetNat(false)")};
-    QTest::newRow("nat: the helper refuses")
-        << commandLine("nat on")
-        << Replies{{status, statusWithState("stopped")},
-                   {QStringLiteral("SetNat"), Reply::answer(false, QStringLiteral("nat locked"))}}
-        << 1 << QString() << QStringLiteral("nat locked\n")
-        << statusCall + QStringList{QStringLiteral("SetNat(true)")};
 }
 
 void TestCtlCommands::commands() {
@@ -210,12 +170,7 @@ void TestCtlCommands::commands() {
     QVERIFY(run.finished);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.outText(), out);
-    if (err.isEmpty() || err.endsWith(u'\n')) {
-        QCOMPARE(run.errText(), err);
-    } else {
-        QVERIFY2(run.errText().startsWith(err) && run.errIsOneLine(), qPrintable(run.errText()));
-        QVERIFY2(run.err.size() > err.toUtf8().size() + 1, "the line says why");
-    }
+    QCOMPARE(run.errText(), err);
     QCOMPARE(session.calls(), calls);
 }
 
@@ -267,95 +222,23 @@ void TestCtlCommands::badUsage() {
 }
 
 void TestCtlCommands::helpAndManPage() {
-    for (const char* line : {"--help", "help", "connect -h"}) {
+    for (const char* line : {"--help", "connect -h"}) {
         const CtlRun run = runCtl(commandLine(line));
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.errText(), QString());
-        const QString text = run.outText();
-        QVERIFY2(text.startsWith(QStringLiteral("Usage: fernpointctl <command>")), line);
-        for (const char* synopsis :
-             {"  status ", "  status --json ", "  connect <NetworkID> [--nat|--no-nat]\n",
-              "  disconnect ", "  nat on|off ", "  history ", "  watch ", "  64 "})
-            QVERIFY2(text.contains(QLatin1StringView(synopsis)), synopsis);
-        for (const QString& textLine : text.split(u'\n'))
-            QVERIFY2(textLine.size() <= 80, qPrintable(textLine));
+        QVERIFY2(run.outText().startsWith(QStringLiteral("Usage: fernpointctl <command>")), line);
     }
-
-    // The installed page is what --man prints, with the help's own words, minus signs escaped.
+    // The installed page is what --man prints, minus signs escaped.
     QFile file(QStringLiteral(FERNPOINTCTL_MAN_PAGE));
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-    const QByteArray installed = file.readAll();
     const CtlRun run = runCtl({QStringLiteral("--man")});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(installed, run.out);
-    const QString page = QString::fromUtf8(installed);
-    QVERIFY(page.startsWith(QStringLiteral(".TH FERNPOINTCTL 1 ")));
-    for (const char* line : {"\n.SH NAME\nfernpointctl \\- ", "\n.SH SYNOPSIS\n",
-                             "\n.SH \"EXIT STATUS\"\n", "\n.B status\n", "\n.B status \\-\\-json\n",
-                             "\n.B connect <NetworkID> [\\-\\-nat|\\-\\-no\\-nat]\n",
-                             "\n.B nat on|off\n", "\n.B history\n", "\n.B watch\n", "\n.B 64\n"})
-        QVERIFY2(page.contains(QLatin1StringView(line)), line);
-    QVERIFY(QString(page)
-                .replace(QStringLiteral("\\-"), QStringLiteral("-"))
-                .contains(QStringLiteral("Without --nat or --no-nat the NAT setting the gateway "
-                                         "reports is kept.")));
+    QCOMPARE(run.out, file.readAll());
+    QVERIFY(run.outText().startsWith(QStringLiteral(".TH FERNPOINTCTL 1 ")));
+    QVERIFY(run.outText().contains(
+        QStringLiteral("\n.B connect <NetworkID> [\\-\\-nat|\\-\\-no\\-nat]\n")));
     // A text line starting with an apostrophe would be taken for a roff request.
-    QVERIFY(!page.contains(QStringLiteral("\n'")));
-}
-
-void TestCtlCommands::language_data() {
-    QTest::addColumn<QString>("lang");
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QStringList>("expectedLines");
-    QTest::addColumn<QString>("expectedNatRefusal");
-
-    QTest::newRow("English") << QStringLiteral("C.UTF-8") << QString()
-                             << QStringList{QStringLiteral("● Connected"),
-                                            QStringLiteral("Network Status"),
-                                            QStringLiteral("  Connection                connected"),
-                                            QStringLiteral("  NAT                       On")}
-                             << kNatRefused;
-    QTest::newRow("Simplified Chinese")
-        << QStringLiteral("zh_CN.UTF-8") << QStringLiteral("zh_CN")
-        << QStringList{QStringLiteral("● 已连接"),   QStringLiteral("网络状态"),
-                       QStringLiteral("  连接状态"), QStringLiteral("  NAT"),
-                       QStringLiteral("开启"),       QStringLiteral("端点")}
-        << QStringLiteral("网关运行期间不能更改 NAT，请先断开连接\n");
-    QTest::newRow("Japanese")
-        << QStringLiteral("ja_JP.UTF-8") << QStringLiteral("ja")
-        << QStringList{QStringLiteral("● 接続済み"), QStringLiteral("ネットワークの状態"),
-                       QStringLiteral("  接続状態"), QStringLiteral("オン")}
-        << QStringLiteral("ゲートウェイの実行中は NAT を変更できません。先に切断してください\n");
-}
-
-void TestCtlCommands::language() {
-    QFETCH(QString, lang);
-    QFETCH(QString, language);
-    QFETCH(QStringList, expectedLines);
-    QFETCH(QString, expectedNatRefusal);
-
-    Session session;
-    QVERIFY(session.helper.start());
-    QVERIFY(
-        session.helper.setReply(QStringLiteral("GatewayStatus"), Reply::answer(true, kFullStatus)));
-    QProcessEnvironment environment = ctlEnvironment(session.bus.address());
-    environment.insert(QStringLiteral("LANG"), lang);
-    environment.insert(QStringLiteral("LC_ALL"), lang);
-    environment.insert(QStringLiteral("LANGUAGE"), language);
-
-    const CtlRun status = runCtl({QStringLiteral("status")}, environment);
-    QCOMPARE(status.exitCode, 0);
-    const QString text = status.outText();
-    for (const QString& expected : expectedLines)
-        QVERIFY2(text.contains(expected), qPrintable(expected + QStringLiteral(" in\n") + text));
-    // The values from the helper are never translated.
-    QVERIFY(text.contains(QStringLiteral("Head office")));
-
-    const CtlRun nat = runCtl(commandLine("nat off"), environment);
-    QCOMPARE(nat.exitCode, 1);
-    QCOMPARE(nat.errText(), expectedNatRefusal);
-    // The controller's own message is the same in every language.
-    QCOMPARE(runCtl(commandLine("connect short"), environment).errText(), kBadId);
+    QVERIFY(!run.outText().contains(QStringLiteral("\n'")));
 }
 
 // Two watches at once, ended by SIGINT and by SIGTERM: the first state comes at once, a change

