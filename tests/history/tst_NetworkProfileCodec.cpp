@@ -1,7 +1,6 @@
 #include "NetworkProfileCodec.h"
 
 #include <QTest>
-
 #include <cstring>
 
 using namespace fernpoint;
@@ -47,8 +46,6 @@ void TestNetworkProfileCodec::decode_data() {
             "entry 0: member \"name\" is not a string");
     refused("time a string", R"([{"networkID":"a","name":"","desc":"","lastUsedAt":"1"}])",
             "entry 0: member \"lastUsedAt\" is not a number");
-    refused("time missing", R"([{"networkID":"a","name":"","desc":""}])",
-            "entry 0: member \"lastUsedAt\" is missing");
 }
 
 void TestNetworkProfileCodec::decode() {
@@ -91,7 +88,6 @@ void TestNetworkProfileCodec::timeRoundTrip_data() {
     // were; any other spelling of the same double comes back as that same double.
     QTest::newRow("17 significant digits") << QByteArray("244855963.33333334") << true;
     QTest::newRow("needs all 17 digits") << QByteArray("0.30000000000000004") << true;
-    QTest::newRow("whole seconds") << QByteArray("700000000") << true;
     QTest::newRow("negative, before 2001") << QByteArray("-31536000.25") << true;
     QTest::newRow("more digits than a double holds") << QByteArray("734567890.12345678") << false;
     QTest::newRow("exponent form") << QByteArray("7.345678901234567e8") << false;

@@ -100,11 +100,10 @@ void TestNetworkProfileStore::userStoreLivesInTheDataFolder() {
     QVERIFY(!QFileInfo::exists(store.filePath()));
     QVERIFY(store.profiles().isEmpty());
 
+    // The real clock counts from 2001: a recent time is well past 700 million seconds.
     const double before = NetworkProfileStore::currentTime();
     store.upsertProfile(kId, std::nullopt, std::nullopt);
-    // The real clock counts from 2001: a recent time is well past 700 million seconds.
-    QVERIFY(before > 700000000.0);
-    QVERIFY(store.profiles().first().lastUsedAt >= before);
+    QVERIFY(before > 700000000.0 && store.profiles().first().lastUsedAt >= before);
     QCOMPARE(decodeProfiles(readFile(store.filePath())).profiles, store.profiles());
     QVERIFY(log.lines.isEmpty());
 }
@@ -146,7 +145,6 @@ void TestNetworkProfileStore::upsert_data() {
     QTest::newRow("16 accented letters (32 code units) accepted")
         << List{} << accented << none << none << List{{accented, QString(), QString(), kNow}};
     QTest::newRow("15 ignored") << List{lab} << kId.left(15) << text("X") << none << List{};
-    QTest::newRow("17 ignored") << List{lab} << kId + QStringLiteral("0") << none << none << List{};
     QTest::newRow("15 after trimming a no-break space ignored")
         << List{} << kId.left(15) + QStringLiteral("\u00A0") << none << none << List{};
 }
@@ -291,8 +289,7 @@ void TestNetworkProfileStore::noFolderForTheFile() {
     store.upsertProfile(kId, std::nullopt, std::nullopt);
     store.upsertProfile(kOtherId, std::nullopt, std::nullopt);
     QCOMPARE(store.profiles().size(), 2); // memory stays the master copy
-    const QString failed = kSaveFailed + QStringLiteral("Not a directory");
-    QCOMPARE(log.lines, (QStringList{failed, failed})); // each change tries again
+    QCOMPARE(log.lines, QStringList(2, kSaveFailed + QStringLiteral("Not a directory")));
     QCOMPARE(readFile(blocker), QByteArray("in the way"));
 }
 
@@ -320,9 +317,8 @@ void TestNetworkProfileStore::changesNotifyThenSave() {
                                                                         : "<none>");
     });
     store->setProfiles(two);
-    store->removeAt(5);
-    store->removeAt(-1);
-    store->removeAt(0);
+    for (int index : {5, -1, 0})
+        store->removeAt(index);
     QCOMPARE(store->profiles(), QList<NetworkProfile>{two.at(1)});
     store->removeAt(0);
     QCOMPARE(readFile(filePath()), QByteArray("[]"));

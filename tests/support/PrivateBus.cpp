@@ -1,19 +1,12 @@
 #include "PrivateBus.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 namespace fernpoint::test {
 namespace {
-
-QString escapeXml(const QString& text) {
-    return text.toHtmlEscaped();
-}
 
 QString configuration(const QString& socketPath, const PrivateBus::Options& options) {
     QString xml =
@@ -24,45 +17,35 @@ QString configuration(const QString& socketPath, const PrivateBus::Options& opti
             "  <type>fernpoint-test</type>\n"
             "  <listen>unix:path=%1</listen>\n"
             "  <auth>EXTERNAL</auth>\n")
-            .arg(escapeXml(socketPath));
+            .arg(socketPath.toHtmlEscaped());
     for (const QString& dir : options.serviceDirectories)
-        xml += QStringLiteral("  <servicedir>%1</servicedir>\n").arg(escapeXml(dir));
+        xml += QStringLiteral("  <servicedir>%1</servicedir>\n").arg(dir.toHtmlEscaped());
     if (options.systemLikePolicy) {
         // The same defaults as the machine's system bus: deny sending and owning unless a
         // policy allows it; replies always pass.
         xml += QStringLiteral(
-            "  <policy context=\"default\">\n"
-            "    <allow user=\"*\"/>\n"
-            "    <deny own=\"*\"/>\n"
-            "    <deny send_type=\"method_call\"/>\n"
-            "    <allow send_type=\"signal\"/>\n"
+            "  <policy context=\"default\"><allow user=\"*\"/><deny own=\"*\"/>\n"
+            "    <deny send_type=\"method_call\"/><allow send_type=\"signal\"/>\n"
             "    <allow send_requested_reply=\"true\" send_type=\"method_return\"/>\n"
             "    <allow send_requested_reply=\"true\" send_type=\"error\"/>\n"
-            "    <allow receive_type=\"method_call\"/>\n"
-            "    <allow receive_type=\"method_return\"/>\n"
-            "    <allow receive_type=\"error\"/>\n"
-            "    <allow receive_type=\"signal\"/>\n"
+            "    <allow receive_type=\"method_call\"/><allow receive_type=\"method_return\"/>\n"
+            "    <allow receive_type=\"error\"/><allow receive_type=\"signal\"/>\n"
             "    <allow send_destination=\"org.freedesktop.DBus\"\n"
             "           send_interface=\"org.freedesktop.DBus\"/>\n"
             "    <allow send_destination=\"org.freedesktop.DBus\"\n"
             "           send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
             "    <allow send_destination=\"org.freedesktop.DBus\"\n"
-            "           send_interface=\"org.freedesktop.DBus.Peer\"/>\n"
-            "  </policy>\n"
-            "  <policy user=\"root\">\n"
-            "    <allow send_destination=\"org.freedesktop.DBus\"\n"
-            "           send_interface=\"org.freedesktop.DBus.Monitoring\"/>\n"
-            "  </policy>\n");
+            "           send_interface=\"org.freedesktop.DBus.Peer\"/></policy>\n"
+            "  <policy user=\"root\"><allow send_destination=\"org.freedesktop.DBus\"\n"
+            "           send_interface=\"org.freedesktop.DBus.Monitoring\"/></policy>\n");
     } else {
-        xml += QStringLiteral("  <policy context=\"default\">\n"
-                              "    <allow user=\"*\"/>\n"
-                              "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                              "    <allow eavesdrop=\"true\"/>\n"
-                              "    <allow own=\"*\"/>\n"
-                              "  </policy>\n");
+        xml +=
+            QStringLiteral("  <policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>\n"
+                           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                           "    <allow eavesdrop=\"true\"/></policy>\n");
     }
     for (const QString& file : options.includedConfigFiles)
-        xml += QStringLiteral("  <include>%1</include>\n").arg(escapeXml(file));
+        xml += QStringLiteral("  <include>%1</include>\n").arg(file.toHtmlEscaped());
     xml += QStringLiteral("</busconfig>\n");
     return xml;
 }
@@ -133,22 +116,6 @@ bool PrivateBus::isRunning() const {
     return m_daemon && m_daemon->state() == QProcess::Running && !m_address.isEmpty();
 }
 
-bool PrivateBus::reload() {
-    if (!isRunning())
-        return false;
-    const QString name = QStringLiteral("fernpoint-test-reload");
-    bool ok = false;
-    {
-        QDBusConnection bus = QDBusConnection::connectToBus(m_address, name);
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig"));
-        ok = bus.call(call).type() == QDBusMessage::ReplyMessage;
-    }
-    QDBusConnection::disconnectFromBus(name);
-    return ok;
-}
-
 void PrivateBus::kill() {
     if (m_daemon && m_daemon->state() != QProcess::NotRunning) {
         m_daemon->kill();
@@ -162,11 +129,8 @@ TemporaryHome::TemporaryHome() {
     for (const QByteArray& name : names)
         m_saved.append({name, qgetenv(name.constData())});
     const QString home = m_dir.path();
-    QDir(home).mkpath(QStringLiteral(".local/share"));
-    QDir(home).mkpath(QStringLiteral(".config"));
-    QDir(home).mkpath(QStringLiteral(".cache"));
-    QDir(home).mkpath(QStringLiteral(".local/state"));
-    QDir(home).mkpath(QStringLiteral("runtime"));
+    for (const char* folder : {".local/share", ".config", ".cache", ".local/state", "runtime"})
+        QDir(home).mkpath(QString::fromLatin1(folder));
     QFile::setPermissions(home + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("HOME", home.toUtf8());

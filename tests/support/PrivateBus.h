@@ -32,10 +32,6 @@ public:
     bool isRunning() const;
     // The address clients connect to, e.g. "unix:path=/tmp/.../bus".
     const QString& address() const { return m_address; }
-    // The folder of the bus socket and configuration.
-    QString directory() const { return m_dir.path(); }
-    // Makes the daemon re-read its configuration and service folders.
-    bool reload();
     // Stops the daemon at once (SIGKILL), as if it had crashed.
     void kill();
     // Kills the daemon if it still runs and starts a new one on the same socket path. The new

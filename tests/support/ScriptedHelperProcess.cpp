@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,34 +17,7 @@ const QString kHelperName = QStringLiteral("com.lunacore.sdwan.fernpoint.helper"
 
 QString executable() {
     const QString overridden = qEnvironmentVariable("FERNPOINT_SCRIPTED_HELPER");
-    if (!overridden.isEmpty())
-        return overridden;
-#ifdef FERNPOINT_SCRIPTED_HELPER_PATH
-    return QStringLiteral(FERNPOINT_SCRIPTED_HELPER_PATH);
-#else
-    return QStringLiteral("fernpoint-scripted-helper");
-#endif
-}
-
-QString behaviourName(ScriptedHelperProcess::Reply::Behaviour behaviour) {
-    using Behaviour = ScriptedHelperProcess::Reply::Behaviour;
-    switch (behaviour) {
-    case Behaviour::Answer:
-        return QStringLiteral("answer");
-    case Behaviour::WrongSignature:
-        return QStringLiteral("wrongSignature");
-    case Behaviour::ExtraArgument:
-        return QStringLiteral("extraArgument");
-    case Behaviour::Error:
-        return QStringLiteral("error");
-    case Behaviour::Silent:
-        return QStringLiteral("silent");
-    case Behaviour::Exit:
-        return QStringLiteral("exit");
-    case Behaviour::Abort:
-        return QStringLiteral("abort");
-    }
-    return QStringLiteral("answer");
+    return overridden.isEmpty() ? QStringLiteral(FERNPOINT_SCRIPTED_HELPER_PATH) : overridden;
 }
 
 } // namespace
@@ -82,23 +54,18 @@ bool ScriptedHelperProcess::start(int timeoutMs) {
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedChannels);
     m_process->start(executable(), {m_busAddress});
-    if (!m_process->waitForStarted(timeoutMs))
-        return false;
-
     QDBusConnection control = QDBusConnection::connectToBus(m_busAddress, m_controlName);
-    if (!control.isConnected())
+    if (!m_process->waitForStarted(timeoutMs) || !control.isConnected())
         return false;
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
-        const QString owner = control.interface()->serviceOwner(kHelperName);
         // Another instance that is still going away may own the name for a moment; only the
-        // name held by our process counts, and only our process's name ends up unique here.
-        if (!owner.isEmpty()) {
-            const uint pid = control.interface()->servicePid(owner);
-            if (pid == uint(m_process->processId())) {
-                m_uniqueName = owner;
-                return true;
-            }
+        // name held by our process counts.
+        const QString owner = control.interface()->serviceOwner(kHelperName);
+        if (!owner.isEmpty() &&
+            control.interface()->servicePid(owner).value() == uint(m_process->processId())) {
+            m_uniqueName = owner;
+            return true;
         }
         QThread::msleep(10);
     }
@@ -107,56 +74,47 @@ bool ScriptedHelperProcess::start(int timeoutMs) {
 
 void ScriptedHelperProcess::kill() {
     m_uniqueName.clear();
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
+    if (m_process && m_process->state() != QProcess::NotRunning) {
         m_process->kill();
         m_process->waitForFinished(5000);
     }
     m_process.reset();
 }
 
-bool ScriptedHelperProcess::restart(int timeoutMs) {
-    kill();
-    return start(timeoutMs);
-}
-
 bool ScriptedHelperProcess::isRunning() const {
     return m_process && m_process->state() == QProcess::Running;
 }
 
-bool ScriptedHelperProcess::setReply(const QString& method, const Reply& reply) {
+QDBusMessage ScriptedHelperProcess::control(const QString& member,
+                                            const QVariantList& arguments) const {
     if (m_uniqueName.isEmpty())
-        return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(m_uniqueName, QStringLiteral("/script"),
-                                                       QStringLiteral("com.fernpoint.test.Script"),
-                                                       QStringLiteral("SetReply"));
-    const QVariantMap fields{
-        {QStringLiteral("ok"), reply.ok},
-        {QStringLiteral("texts"), reply.texts},
-        {QStringLiteral("isRunning"), reply.isRunning},
-        {QStringLiteral("delayMs"), reply.delayMs},
-        {QStringLiteral("behaviour"), behaviourName(reply.behaviour)},
-        {QStringLiteral("errorName"), reply.errorName},
-        {QStringLiteral("errorMessage"), reply.errorMessage},
-    };
-    call << method << fields;
-    return QDBusConnection(m_controlName).call(call).type() == QDBusMessage::ReplyMessage;
+        return {};
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(m_uniqueName, QStringLiteral("/script"),
+                                       QStringLiteral("com.fernpoint.test.Script"), member);
+    call.setArguments(arguments);
+    return QDBusConnection(m_controlName).call(call);
+}
+
+bool ScriptedHelperProcess::setReply(const QString& method, const Reply& reply) {
+    static const QStringList behaviours = {
+        QStringLiteral("answer"), QStringLiteral("wrongSignature"), QStringLiteral("extraArgument"),
+        QStringLiteral("exit"), QStringLiteral("abort")};
+    const QVariantMap fields{{QStringLiteral("ok"), reply.ok},
+                             {QStringLiteral("texts"), reply.texts},
+                             {QStringLiteral("isRunning"), reply.isRunning},
+                             {QStringLiteral("delayMs"), reply.delayMs},
+                             {QStringLiteral("behaviour"), behaviours.at(int(reply.behaviour))}};
+    return control(QStringLiteral("SetReply"), {method, fields}).type() ==
+           QDBusMessage::ReplyMessage;
 }
 
 QList<ScriptedHelperProcess::Call> ScriptedHelperProcess::calls() const {
-    if (m_uniqueName.isEmpty())
-        return {};
-    const QDBusMessage reply =
-        QDBusConnection(m_controlName)
-            .call(QDBusMessage::createMethodCall(m_uniqueName, QStringLiteral("/script"),
-                                                 QStringLiteral("com.fernpoint.test.Script"),
-                                                 QStringLiteral("Calls")));
+    const QDBusMessage reply = control(QStringLiteral("Calls"));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return {};
     QList<Call> calls;
-    const QJsonArray array =
-        QJsonDocument::fromJson(reply.arguments().at(0).toString().toUtf8()).array();
+    const auto array = QJsonDocument::fromJson(reply.arguments().at(0).toString().toUtf8()).array();
     for (const QJsonValue& value : array) {
         const QJsonObject object = value.toObject();
         calls.append(Call{object.value(QStringLiteral("method")).toString(),
@@ -166,22 +124,8 @@ QList<ScriptedHelperProcess::Call> ScriptedHelperProcess::calls() const {
     return calls;
 }
 
-bool ScriptedHelperProcess::clearCalls() {
-    return control(QStringLiteral("ClearCalls"));
-}
-
 bool ScriptedHelperProcess::releaseName() {
-    return control(QStringLiteral("ReleaseName"));
-}
-
-bool ScriptedHelperProcess::control(const QString& member) const {
-    if (m_uniqueName.isEmpty())
-        return false;
-    return QDBusConnection(m_controlName)
-               .call(QDBusMessage::createMethodCall(m_uniqueName, QStringLiteral("/script"),
-                                                    QStringLiteral("com.fernpoint.test.Script"),
-                                                    member))
-               .type() == QDBusMessage::ReplyMessage;
+    return control(QStringLiteral("ReleaseName")).type() == QDBusMessage::ReplyMessage;
 }
 
 bool ScriptedHelperProcess::waitForCalls(int count, int timeoutMs) const {
@@ -196,17 +140,15 @@ bool ScriptedHelperProcess::waitForCalls(int count, int timeoutMs) const {
 }
 
 bool ScriptedHelperProcess::waitForExit(int timeoutMs) {
-    if (!m_process)
-        return true;
     QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
+    while (m_process && !deadline.hasExpired()) {
         if (m_process->state() == QProcess::NotRunning || m_process->waitForFinished(10)) {
             m_uniqueName.clear();
             return true;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
-    return false;
+    return !m_process;
 }
 
 } // namespace fernpoint::test

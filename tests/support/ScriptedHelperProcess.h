@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -13,8 +14,8 @@ namespace fernpoint::test {
 // Runs fernpoint-scripted-helper, a stand-in for the gateway helper, on a test's private bus.
 // It owns com.lunacore.sdwan.fernpoint.helper at /com/lunacore/sdwan/fernpoint/helper and answers
 // the six helper methods as scripted here. Until scripted, Ping answers ["1.0.4"], the four
-// commands (true, null) and GatewayStatus (true, null, false). Scripts live in the helper process:
-// a restart resets them, and the calls it received.
+// commands (true, null) and GatewayStatus (true, null, false). Scripts and the calls received
+// live in the helper process: start() again resets them.
 //
 //     PrivateBus bus;
 //     ScriptedHelperProcess helper(bus.address());
@@ -34,8 +35,6 @@ public:
             Answer,         // answer with the fields below
             WrongSignature, // answer with a single int32 instead
             ExtraArgument,  // answer with the fields below and one int32 more
-            Error,          // answer with the D-Bus error errorName / errorMessage
-            Silent,         // never answer (the caller runs into the bus timeout)
             Exit,           // exit at once without answering (exit status 0)
             Abort,          // crash at once without answering (SIGABRT)
         };
@@ -45,10 +44,8 @@ public:
         // text (Ping). No element is null; more than one breaks the contract on purpose.
         QStringList texts;
         bool isRunning = false; // GatewayStatus only
-        int delayMs = 0;        // answer (or error) this much later
+        int delayMs = 0;        // answer this much later
         Behaviour behaviour = Behaviour::Answer;
-        QString errorName;
-        QString errorMessage;
 
         // (ok, text) for the commands and Ping, (ok, statusJSON, isRunning) for GatewayStatus.
         static Reply answer(bool ok, const std::optional<QString>& text = std::nullopt,
@@ -73,16 +70,12 @@ public:
     bool start(int timeoutMs = 10000);
     // Kills the helper at once (SIGKILL) and reaps it.
     void kill();
-    // kill() then start().
-    bool restart(int timeoutMs = 10000);
     bool isRunning() const;
-    // The unique bus name of the running helper (empty when none).
-    QString uniqueName() const { return m_uniqueName; }
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     bool setReply(const QString& method, const Reply& reply);
-    // Every call received since start or clearCalls(), in order; empty when the helper is gone.
+    // Every call received since start, in order; empty when the helper is gone.
     QList<Call> calls() const;
-    bool clearCalls();
     // The helper gives up its name but keeps running and still answers calls it already
     // received (delayed ones included).
     bool releaseName();
@@ -92,7 +85,7 @@ public:
     bool waitForExit(int timeoutMs = 10000);
 
 private:
-    bool control(const QString& member) const;
+    QDBusMessage control(const QString& member, const QVariantList& arguments = {}) const;
 
     QString m_busAddress;
     QString m_controlName;
