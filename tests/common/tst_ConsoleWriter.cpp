@@ -9,23 +9,19 @@
 
 using namespace fernpoint;
 
-// Standard output redirected into a pipe for as long as it lives.
+// Standard output redirected into a pipe until restore().
 class CapturedStdout {
 public:
     CapturedStdout() {
         std::fflush(stdout);
-        if (::pipe(m_pipe) != 0)
-            return;
-        ::fcntl(m_pipe[0], F_SETFL, O_NONBLOCK);
-        m_saved = ::dup(STDOUT_FILENO);
-        ::dup2(m_pipe[1], STDOUT_FILENO);
+        if (::pipe(m_pipe) == 0 && ::fcntl(m_pipe[0], F_SETFL, O_NONBLOCK) == 0) {
+            m_saved = ::dup(STDOUT_FILENO);
+            ::dup2(m_pipe[1], STDOUT_FILENO);
+        }
     }
-    ~CapturedStdout() {
-        restore();
-        ::close(m_pipe[0]);
-    }
+    ~CapturedStdout() { restore(); }
     // What has reached the file descriptor so far, without flushing anything ourselves.
-    QByteArray pending() {
+    QByteArray pending() const {
         QByteArray bytes;
         char buffer[512];
         for (ssize_t n; (n = ::read(m_pipe[0], buffer, sizeof buffer)) > 0;)
@@ -33,13 +29,13 @@ public:
         return bytes;
     }
     void restore() {
-        if (m_saved < 0)
-            return;
-        std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        ::close(m_pipe[1]);
-        m_saved = -1;
+        if (m_saved >= 0) {
+            std::fflush(stdout);
+            ::dup2(m_saved, STDOUT_FILENO);
+            for (int fd : {m_saved, m_pipe[0], m_pipe[1]})
+                ::close(fd);
+            m_saved = -1;
+        }
     }
 
 private:
@@ -66,7 +62,7 @@ void TestConsoleWriter::writesWholeFlushedUtf8LinesOrToTheSink() {
     ConsoleWriter::setSink(previous);
     ConsoleWriter::writeLine(QStringLiteral("back on stdout"));
     const QByteArray second = captured.pending();
-    captured.restore();
+    captured.restore(); // before any failure is reported on stdout
 
     QCOMPARE(first, QStringLiteral("❌ status JSON parse error: illegal value\n").toUtf8());
     QCOMPARE(lines, QStringList{QStringLiteral("Helper installed")});

@@ -1,13 +1,22 @@
 // The helper failing under the window: stopped (SIGSTOP) so that a start waits for the bus's own
 // reply timeout while the window keeps responding, and crashing and coming back while it polls.
 
+#include "ContentController.h"
+#include "ContentView.h"
 #include "DBusHelperClient.h"
-#include "FaultTestSupport.h"
+#include "ErrorBanner.h"
+#include "GatewayManager.h"
+#include "HelperInstaller.h"
+#include "Localizer.h"
 #include "MainButton.h"
+#include "PrivateBus.h"
 #include "ScriptedHelperProcess.h"
+#include "UiTestFakes.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -24,6 +33,48 @@ namespace {
 constexpr int kWaitMs = 15000;
 const QString kId = QStringLiteral("0123456789abcdef");
 const QString kXpcPrefix = QStringLiteral("XPC 通信错误：");
+// The helper's reply to GatewayStatus while the core runs and is connected.
+const Reply kRunning = Reply::answer(
+    true,
+    QStringLiteral(R"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
+                   R"("state":"running","Nat":true,"peers":2}})"),
+    true);
+
+// The main window's content on a given helper client, with a temporary home and an installer
+// that finds the helper installed (it can never run anything).
+struct WindowRig {
+    explicit WindowRig(HelperClient& client)
+        : settings(home.configHome() + QStringLiteral("/FernPoint/fernpoint.conf"),
+                   QSettings::IniFormat)
+        , installer(probe, runner, settings, QStringLiteral("/nonexistent/fernpoint-helper"))
+        , localizer(QLocale(QStringLiteral("en_US"))) {
+        settings.setValue(HelperInstaller::installedVersionKey,
+                          QString(HelperInstaller::requiredHelperVersion));
+        view = std::make_unique<ContentView>(client, installer, localizer, settings);
+    }
+
+    // Shows the window and waits until its helper check has been applied (which restarts the
+    // 5 s polling; set the period a test needs after this).
+    bool showAndSettle() {
+        QSignalSpy checked(&view->controller(), &ContentController::helperCheckApplied);
+        view->resize(420, 640);
+        view->show();
+        return checked.wait(5000) && checked.first().first().toBool();
+    }
+
+    GatewayManager& manager() { return view->manager(); }
+    std::optional<QString> banner() const {
+        return view->errorBanner()->isVisible() ? view->errorBanner()->message() : std::nullopt;
+    }
+
+    test::TemporaryHome home;
+    QSettings settings;
+    test::FakeJobProbe probe;
+    test::FakeRunner runner;
+    HelperInstaller installer;
+    Localizer localizer;
+    std::unique_ptr<ContentView> view;
+};
 
 } // namespace
 
@@ -40,7 +91,7 @@ private:
     std::unique_ptr<PrivateBus> m_bus;
     std::unique_ptr<ScriptedHelperProcess> m_helper;
     std::unique_ptr<DBusHelperClient> m_client;
-    std::unique_ptr<test::WindowRig> m_rig;
+    std::unique_ptr<WindowRig> m_rig;
 };
 
 void TestHelperFaults::init() {
@@ -49,7 +100,7 @@ void TestHelperFaults::init() {
     m_helper = std::make_unique<ScriptedHelperProcess>(m_bus->address());
     QVERIFY(m_helper->start());
     m_client = std::make_unique<DBusHelperClient>(m_bus->address());
-    m_rig = std::make_unique<test::WindowRig>(*m_client);
+    m_rig = std::make_unique<WindowRig>(*m_client);
     QVERIFY(m_rig->showAndSettle());
 }
 
@@ -117,8 +168,7 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
     QCOMPARE(m_rig->banner(), banner);
 
     // And the next start goes through on the same connection.
-    QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"),
-                               Reply::answer(true, test::kRunningStatusJson, true)));
+    QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"), kRunning));
     QTest::mouseClick(m_rig->view->mainButton(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(manager.uiRunning(), kWaitMs);
     QVERIFY(!m_rig->banner().has_value());
@@ -128,8 +178,7 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
 }
 
 void TestHelperFaults::crashedHelperComesBack() {
-    QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"),
-                               Reply::answer(true, test::kRunningStatusJson, true)));
+    QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"), kRunning));
     GatewayManager& manager = m_rig->manager();
     manager.startStatusPolling(0.2);
     QTRY_VERIFY_WITH_TIMEOUT(manager.uiRunning(), kWaitMs);
@@ -146,8 +195,7 @@ void TestHelperFaults::crashedHelperComesBack() {
     // The name comes back: a poll reconnects and its status is applied, while the banner keeps
     // the last error line through a few more successful polls.
     QVERIFY(m_helper->start());
-    QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"),
-                               Reply::answer(true, test::kRunningStatusJson, true)));
+    QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"), kRunning));
     QTRY_VERIFY_WITH_TIMEOUT(manager.currentStatus().has_value(), kWaitMs);
     QVERIFY(manager.uiRunning());
     QTest::qWait(600);

@@ -70,9 +70,8 @@ private Q_SLOTS:
     void readableFileIsRewrittenAtOnce();
     void unreadableFileIsKeptAside_data();
     void unreadableFileIsKeptAside();
-    void noFolderForTheFile_data();
-    void noFolderForTheFile();
-    void historyFileReplacedByAFolder();
+    void somethingInTheWay_data();
+    void somethingInTheWay();
     void changesNotifyThenSave();
 
 private:
@@ -265,46 +264,49 @@ void TestNetworkProfileStore::unreadableFileIsKeptAside() {
     QCOMPARE(log.lines.size(), 1);
 }
 
-void TestNetworkProfileStore::noFolderForTheFile_data() {
-    QTest::addColumn<bool>("fileIsParent"); // else the file is where the folder should be
-    QTest::newRow("a file where a parent folder should be") << true;
-    QTest::newRow("a file where the folder should be") << false;
+void TestNetworkProfileStore::somethingInTheWay_data() {
+    QTest::addColumn<QString>("blocker"); // under the home folder
+    QTest::addColumn<QString>("folder");  // the store's, under the home folder
+    QTest::addColumn<QStringList>("lines");
+
+    const QString notAFolder = kSaveFailed + QStringLiteral("Not a directory");
+    QTest::newRow("a file where a parent folder should be")
+        << QStringLiteral("blocker") << QStringLiteral("blocker/share/FernPoint")
+        << QStringList{kCreateFailed + QStringLiteral("%1/blocker/share: Not a directory"),
+                       notAFolder, notAFolder};
+    QTest::newRow("a file where the folder should be")
+        << QStringLiteral(".local/share/FernPoint") << QStringLiteral(".local/share/FernPoint")
+        << QStringList{notAFolder, notAFolder};
+    // A folder cannot be overwritten by a save, so nothing is copied aside.
+    const QString isAFolder = kSaveFailed + QStringLiteral("Filename refers to a directory");
+    QTest::newRow("a folder where the file should be")
+        << QStringLiteral(".local/share/FernPoint/networks.json")
+        << QStringLiteral(".local/share/FernPoint")
+        << QStringList{kLoadFailed + QStringLiteral("file to open is a directory"), isAFolder,
+                       isAFolder};
 }
 
-void TestNetworkProfileStore::noFolderForTheFile() {
-    // Refused for root too. Something already at the folder's place is left alone; a missing
-    // folder that cannot be made is reported.
-    QFETCH(bool, fileIsParent);
-    QDir().mkpath(m_home->dataHome());
-    const QString blocker = fileIsParent ? m_home->path() + QStringLiteral("/blocker") : m_folder;
-    writeFile(blocker, "in the way");
-    const QString folder = fileIsParent ? blocker + QStringLiteral("/share/FernPoint") : m_folder;
+void TestNetworkProfileStore::somethingInTheWay() {
+    // Refused for root too. Whatever is in the way is left alone, and each change tries again.
+    QFETCH(QString, blocker);
+    QFETCH(QString, folder);
+    QFETCH(QStringList, lines);
+    const QDir home(m_home->path());
+    const bool blockerIsFolder = blocker.endsWith(QStringLiteral(".json"));
+    QVERIFY(home.mkpath(blockerIsFolder ? blocker : QStringLiteral(".local/share")));
+    if (!blockerIsFolder)
+        writeFile(home.filePath(blocker), "in the way");
 
     LogCapture log;
-    NetworkProfileStore store(folder, [] { return kNow; });
-    QCOMPARE(log.lines, fileIsParent ? QStringList{kCreateFailed + blocker +
-                                                   QStringLiteral("/share: Not a directory")}
-                                     : QStringList());
-    log.lines.clear();
+    NetworkProfileStore store(home.filePath(folder), [] { return kNow; });
     store.upsertProfile(kId, std::nullopt, std::nullopt);
     store.upsertProfile(kOtherId, std::nullopt, std::nullopt);
     QCOMPARE(store.profiles().size(), 2); // memory stays the master copy
-    QCOMPARE(log.lines, QStringList(2, kSaveFailed + QStringLiteral("Not a directory")));
-    QCOMPARE(readFile(blocker), QByteArray("in the way"));
-}
-
-void TestNetworkProfileStore::historyFileReplacedByAFolder() {
-    QVERIFY(QDir().mkpath(filePath()));
-    LogCapture log;
-    auto store = openStore();
-    // A folder cannot be overwritten by a save, so nothing is copied aside.
-    store->upsertProfile(kId, std::nullopt, std::nullopt);
-    QCOMPARE(store->profiles().size(), 1);
-    QCOMPARE(log.lines,
-             (QStringList{kLoadFailed + QStringLiteral("file to open is a directory"),
-                          kSaveFailed + QStringLiteral("Filename refers to a directory")}));
-    QVERIFY(QFileInfo(filePath()).isDir());
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(log.lines, lines.replaceInStrings(QStringLiteral("%1"), m_home->path()));
+    if (blockerIsFolder)
+        QCOMPARE(QDir(m_folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+    else
+        QCOMPARE(readFile(home.filePath(blocker)), QByteArray("in the way"));
 }
 
 void TestNetworkProfileStore::changesNotifyThenSave() {

@@ -104,8 +104,7 @@ private Q_SLOTS:
     void launchAgainstTheLockFile_data();
     void launchAgainstTheLockFile();
     void helperCheckFailureLine();
-    void closingHidesAndInstanceSignalRaises();
-    void trayTogglesTheWindow();
+    void windowShowsAndHides();
 };
 
 void tst_AppDelegate::launchAgainstTheLockFile_data() {
@@ -177,12 +176,13 @@ void tst_AppDelegate::helperCheckFailureLine() {
     QVERIFY(rig.delegate.trayIcon()); // the launch goes on
 }
 
-void tst_AppDelegate::closingHidesAndInstanceSignalRaises() {
+void tst_AppDelegate::windowShowsAndHides() {
     QTemporaryDir locks;
     DelegateRig rig(locks.filePath(QStringLiteral("lock")));
     rig.delegate.applicationDidFinishLaunching();
     rig.instanceSignal.handler(); // no window yet: nothing happens
     auto* window = new QWidget;
+    const std::unique_ptr<QWidget> owner(window);
     QPointer<QWidget> guard(window);
     window->setAttribute(Qt::WA_DeleteOnClose);
     rig.delegate.setMainWindow(window);
@@ -190,39 +190,26 @@ void tst_AppDelegate::closingHidesAndInstanceSignalRaises() {
     QVERIFY(!window->close());
     QVERIFY(!window->isVisible());
     QCoreApplication::processEvents();
-    QVERIFY(guard); // hidden, not destroyed
-    // Another instance starting brings it back.
-    rig.instanceSignal.handler();
+    QVERIFY(guard);               // hidden, not destroyed
+    rig.instanceSignal.handler(); // another instance starting brings it back
     QVERIFY(window->isVisible());
-
     // Ctrl+Q in the window quits.
     const QList<QAction*> actions = window->actions();
     QVERIFY(std::any_of(actions.begin(), actions.end(), [](QAction* action) {
         return action->shortcut() == QKeySequence(QKeySequence::Quit);
     }));
-    delete window;
-}
 
-void tst_AppDelegate::trayTogglesTheWindow() {
-    QTemporaryDir locks;
-    DelegateRig rig(locks.filePath(QStringLiteral("lock")));
-    QWidget window;
-    rig.delegate.setMainWindow(&window);
-    rig.delegate.applicationDidFinishLaunching();
+    // The tray's action and a click on the icon toggle it; its context menu does not.
     TrayIcon* tray = rig.delegate.trayIcon();
     QVERIFY(tray);
-
     tray->toggleAction().trigger();
-    QVERIFY(window.isVisible());
-    tray->toggleAction().trigger();
-    QVERIFY(!window.isVisible());
-    // A click on the icon itself does the same.
+    QVERIFY(!window->isVisible());
     Q_EMIT tray->systemTrayIcon().activated(QSystemTrayIcon::Trigger);
-    QVERIFY(window.isVisible());
+    QVERIFY(window->isVisible());
     Q_EMIT tray->systemTrayIcon().activated(QSystemTrayIcon::Context);
-    QVERIFY(window.isVisible());
-    Q_EMIT tray->systemTrayIcon().activated(QSystemTrayIcon::Trigger);
-    QVERIFY(!window.isVisible());
+    QVERIFY(window->isVisible());
+    tray->toggleAction().trigger();
+    QVERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(tst_AppDelegate)
