@@ -1,6 +1,7 @@
 // Timings of the paths that run on the main thread at every status poll: applying one status
 // answer to the controller, and recording the network in the history (which rewrites the file).
 
+#include "BenchSupport.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
 #include "NetworkProfileCodec.h"
@@ -19,43 +20,6 @@
 using namespace fernpoint;
 
 namespace {
-
-// Answers every command at once and keeps the status completion, so that the benchmark can
-// deliver the same answer again and again.
-class BenchHelperClient final : public HelperClient {
-public:
-    HelperCompletion<GatewayStatus> statusCompletion;
-
-    void ping(HelperCompletion<QString> completion) override { completion(QString()); }
-    void startGateway(const QString&, bool, HelperCompletion<Nothing> completion) override {
-        completion(Nothing{});
-    }
-    void stopGateway(HelperCompletion<Nothing> completion) override { completion(Nothing{}); }
-    void setNat(bool, HelperCompletion<Nothing> completion) override { completion(Nothing{}); }
-    void gatewayStatus(HelperCompletion<GatewayStatus> completion) override {
-        statusCompletion = std::move(completion);
-    }
-    void uninstall(HelperCompletion<Nothing> completion) override { completion(Nothing{}); }
-};
-
-QString typicalStatusJson() {
-    QString endpoints;
-    for (int i = 0; i < 10; ++i) {
-        if (i > 0)
-            endpoints += QLatin1Char(',');
-        endpoints += QStringLiteral(R"({"endpoints":"198.51.100.%1:51820","ok":%2})")
-                         .arg(i + 10)
-                         .arg(i % 3 == 0 ? QStringLiteral("false") : QStringLiteral("true"));
-    }
-    return QStringLiteral(
-               R"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
-               R"("network_desc":"Edge gateways of the head office, second floor",)"
-               R"("address_cidr":"10.147.20.12/24","listen_port":51820,"state":"running",)"
-               R"("peers":10,"last_policy_at":1715000000,"Nat":true,"endpoints":[)") +
-           endpoints +
-           QStringLiteral(R"(],"mgmt_ips":["10.147.20.1/24","10.147.21.1/24","10.147.22.1/24",)"
-                          R"("10.147.23.1/24"]}})");
-}
 
 struct Row {
     const char* name;
@@ -102,14 +66,14 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     std::vector<Row> rows;
 
-    const QString json = typicalStatusJson();
+    const QString json = bench::typicalStatusJson();
     rows.push_back(measure("parse status JSON only", "-", 20000, [&json] {
         const StatusParseOutcome outcome = parseStatusJson(json);
         if (!outcome.snapshot)
             std::abort();
     }));
 
-    BenchHelperClient client;
+    bench::KeptStatusClient client;
     GatewayManager manager(client);
     manager.applyNatSetting(); // its answer asks for the status once: keep that completion
     QCoreApplication::sendPostedEvents();

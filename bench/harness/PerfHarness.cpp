@@ -8,6 +8,7 @@
 //     --windows-only: only the start-up, memory and wake-up figures (no poll cycle, no polls)
 //   FERNPOINT_PERF_APP=<path> measures that build of the application instead of this tree's.
 
+#include "BenchSupport.h"
 #include "DBusHelperClient.h"
 #include "GatewayManager.h"
 #include "HistoryRecorder.h"
@@ -324,38 +325,6 @@ WindowFigures measureWindow(const QString& program, const Surroundings& surround
     return figures;
 }
 
-// Answers every status request with the stored completion, so the cycle can be driven in process.
-class KeptStatusClient final : public HelperClient {
-public:
-    HelperCompletion<GatewayStatus> statusCompletion;
-    void ping(HelperCompletion<QString> completion) override { completion(QString()); }
-    void startGateway(const QString&, bool, HelperCompletion<Nothing> completion) override {
-        completion(Nothing{});
-    }
-    void stopGateway(HelperCompletion<Nothing> completion) override { completion(Nothing{}); }
-    void setNat(bool, HelperCompletion<Nothing> completion) override { completion(Nothing{}); }
-    void gatewayStatus(HelperCompletion<GatewayStatus> completion) override {
-        statusCompletion = std::move(completion);
-    }
-    void uninstall(HelperCompletion<Nothing> completion) override { completion(Nothing{}); }
-};
-
-QString fullStatusJson() {
-    QString endpoints;
-    for (int i = 0; i < 10; ++i) {
-        endpoints += QStringLiteral(R"(%1{"endpoints":"198.51.100.%2:51820","ok":%3})")
-                         .arg(i ? QStringLiteral(",") : QString())
-                         .arg(i + 10)
-                         .arg(i % 3 ? QStringLiteral("true") : QStringLiteral("false"));
-    }
-    return QStringLiteral(
-               R"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
-               R"("network_desc":"Second floor","address_cidr":"10.147.20.12/24",)"
-               R"("listen_port":51820,"state":"running","peers":10,"last_policy_at":1715000000,)"
-               R"("Nat":true,"endpoints":[)") +
-           endpoints + QStringLiteral(R"(],"mgmt_ips":["10.147.20.1/24","10.147.21.1/24"]}})");
-}
-
 // One poll cycle on the main thread, as the window runs it: the answer is moved to the main
 // thread, parsed and applied, and the status panel records the network in the history, which
 // rewrites the file atomically (100 entries).
@@ -371,7 +340,7 @@ std::pair<double, double> measurePollCycle(const Settings& settings, bool withHi
                          QStringLiteral("Branch office number %1").arg(i), 737000000.0 + i});
     }
     store.setProfiles(profiles);
-    KeptStatusClient client;
+    bench::KeptStatusClient client;
     GatewayManager manager(client);
     manager.setNetworkID(profiles.at(50).networkID);
     std::optional<HistoryRecorder> recorder;
@@ -381,7 +350,7 @@ std::pair<double, double> measurePollCycle(const Settings& settings, bool withHi
     QCoreApplication::sendPostedEvents();
     if (!client.statusCompletion)
         return {-1, -1};
-    const GatewayStatus reply{true, fullStatusJson(), true};
+    const GatewayStatus reply{true, bench::typicalStatusJson(), true};
     std::vector<double> samples;
     for (int i = -settings.pollCycles / 10; i < settings.pollCycles; ++i) {
         const auto start = std::chrono::steady_clock::now();

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
+#include "FirstFrameReporter.h"
 #include "HelperClient.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"
@@ -10,44 +11,10 @@
 #include <QIcon>
 #include <QMainWindow>
 #include <QSettings>
-#include <QTimer>
-
-#include <cstdio>
-#include <ctime>
-
-namespace {
-
-// FERNPOINT_REPORT_FIRST_FRAME=1 prints "first-frame <CLOCK_MONOTONIC ns>" once the first frame
-// of the window has been painted and flushed, for the start-up measurement of scripts/perf.sh
-// (its baseline window prints the same line the same way). Nothing is watched otherwise.
-class FirstFrameReporter final : public QObject {
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && !m_reported) {
-            m_reported = true;
-            // The frame is flushed to the screen after the paint events of this update.
-            QTimer::singleShot(0, [] {
-                timespec now{};
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                std::printf("first-frame %lld\n",
-                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
-                std::fflush(stdout);
-            });
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool m_reported = false;
-};
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    FirstFrameReporter firstFrameReporter;
-    if (qEnvironmentVariableIsSet("FERNPOINT_REPORT_FIRST_FRAME"))
-        app.installEventFilter(&firstFrameReporter);
+    fernpoint::FirstFrameReporter firstFrameReporter(app);
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FERNPOINT_VERSION));
