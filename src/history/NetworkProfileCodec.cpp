@@ -5,6 +5,9 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QLocale>
+
+#include <cmath>
 
 namespace fernpoint {
 namespace {
@@ -25,19 +28,84 @@ QString memberFault(qsizetype index, QLatin1StringView key, const char* fault) {
         .arg(QLatin1StringView(fault));
 }
 
+void appendJsonString(QByteArray& out, const QString& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "\\u00";
+                out += kHex[(c >> 4) & 0xf];
+                out += kHex[c & 0xf];
+            } else {
+                out += c; // UTF-8 bytes of non-ASCII text go out unchanged
+            }
+        }
+    }
+    out += '"';
+}
+
+// The shortest text that reads back as the same double, so lastUsedAt survives a save and a
+// load bit for bit; whole numbers of exactly representable size are written as integers
+// (700000000, not 7e+08). JSON has no NaN or infinity; the clock never yields them, and a zero
+// keeps the file readable if it ever did.
+void appendJsonNumber(QByteArray& out, double value) {
+    constexpr double kTwoToThe53 = 9007199254740992.0;
+    if (!std::isfinite(value)) {
+        out += '0';
+    } else if (std::trunc(value) == value && std::fabs(value) < kTwoToThe53) {
+        out += QByteArray::number(static_cast<qint64>(value));
+    } else {
+        out += QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+    }
+}
+
 } // namespace
 
-// QJsonDocument writes the members in key order and each number in the shortest form that reads
-// back as the same double, so lastUsedAt survives a save and a load bit for bit.
+// Written by hand rather than through QJsonObject: the file is rewritten on every status poll,
+// and building a JSON object tree per entry cost ten times as much for a long history.
 QByteArray encodeProfiles(const QList<NetworkProfile>& profiles) {
-    QJsonArray array;
-    for (const NetworkProfile& profile : profiles) {
-        array.append(QJsonObject{{kNetworkID, profile.networkID},
-                                 {kName, profile.name},
-                                 {kDesc, profile.desc},
-                                 {kLastUsedAt, profile.lastUsedAt}});
+    QByteArray out;
+    out.reserve(2 + profiles.size() * 96);
+    out += '[';
+    for (qsizetype i = 0; i < profiles.size(); ++i) {
+        const NetworkProfile& profile = profiles.at(i);
+        if (i > 0)
+            out += ',';
+        out += "{\"desc\":";
+        appendJsonString(out, profile.desc);
+        out += ",\"lastUsedAt\":";
+        appendJsonNumber(out, profile.lastUsedAt);
+        out += ",\"name\":";
+        appendJsonString(out, profile.name);
+        out += ",\"networkID\":";
+        appendJsonString(out, profile.networkID);
+        out += '}';
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    out += ']';
+    return out;
 }
 
 DecodeResult decodeProfiles(const QByteArray& fileContent) {
