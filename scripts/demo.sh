@@ -77,6 +77,11 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$XDG_CONFIG_HOME/FernPoint" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
 mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
 printf '[General]\nfernpoint.helper.installedVersion=1.0.4\n' >"$XDG_CONFIG_HOME/FernPoint/fernpoint.conf"
+# One network used before, so that the window opens with its Network ID filled in.
+demo_network=8056c2e21c000001
+mkdir -p "$XDG_DATA_HOME/FernPoint"
+printf '[{"networkID":"%s","name":"","desc":"","lastUsedAt":%s}]' "$demo_network" \
+  "$(( $(date +%s) - 978307200 ))" >"$XDG_DATA_HOME/FernPoint/networks.json"
 
 export DBUS_SYSTEM_BUS_ADDRESS=$system_bus
 export DBUS_SESSION_BUS_ADDRESS=$session_bus
@@ -105,7 +110,8 @@ if [ "$headless" = 1 ]; then
   echo "demo: screenshots of the window are in $shots"
   exit "$status"
 else
-  echo "demo: starting FernPoint (quit with Ctrl+Q or the tray menu)"
+  echo "demo: starting FernPoint with Network ID $demo_network filled in: press Connect"
+  echo "demo: quit with Ctrl+Q or the tray menu"
   "$build/bin/fernpoint" &
   pids+=($!)
   wait "${pids[-1]}"

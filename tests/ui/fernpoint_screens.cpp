@@ -79,10 +79,9 @@ int main(int argc, char* argv[]) {
     const QDir out(args[outIndex + 1]);
     QDir().mkpath(out.path());
 
-    // The fake mode keeps every file of its own in a temporary home.
-    std::unique_ptr<test::TemporaryHome> home;
-    if (fake)
-        home = std::make_unique<test::TemporaryHome>();
+    // Every file of its own lives in a temporary home, so that the first shot is the empty window
+    // whatever history the surrounding home holds.
+    const test::TemporaryHome home;
     QSettings settings;
     settings.setValue(HelperInstaller::installedVersionKey,
                       QString(HelperInstaller::requiredHelperVersion));
