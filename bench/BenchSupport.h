@@ -31,18 +31,18 @@ inline QString typicalStatusJson() {
     for (int i = 0; i < 10; ++i) {
         if (i > 0)
             endpoints += QLatin1Char(',');
-        endpoints += QStringLiteral(R"({"endpoints":"198.51.100.%1:51820","ok":%2})")
+        endpoints += QStringLiteral(R"({"endpoints":"198.51.100.%1:20619","ok":%2})")
                          .arg(i + 10)
                          .arg(i % 3 == 0 ? QStringLiteral("false") : QStringLiteral("true"));
     }
     return QStringLiteral(
                R"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
                R"("network_desc":"Edge gateways of the head office, second floor",)"
-               R"("address_cidr":"10.147.20.12/24","listen_port":51820,"state":"running",)"
+               R"("address_cidr":"10.176.20.12/24","listen_port":20619,"state":"running",)"
                R"("peers":10,"last_policy_at":1715000000,"Nat":true,"endpoints":[)") +
            endpoints +
-           QStringLiteral(R"(],"mgmt_ips":["10.147.20.1/24","10.147.21.1/24","10.147.22.1/24",)"
-                          R"("10.147.23.1/24"]}})");
+           QStringLiteral(R"(],"mgmt_ips":["10.176.20.1/24","10.176.21.1/24","10.176.22.1/24",)"
+                          R"("10.176.23.1/24"]}})");
 }
 
 } // namespace fernpoint::bench

@@ -30,8 +30,8 @@ const QString kNatRefused =
 const QString kFullStatus = QStringLiteral(
     R"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
     R"("network_desc":"Berlin","address_cidr":"10.8.0.2/16","listen_port":0,"state":"running",)"
-    R"("peers":3,"last_policy_at":86400,"Nat":true,"endpoints":[{"endpoints":"203.0.113.7:51820",)"
-    R"("ok":true},{"endpoint":"skipped"},{"endpoints":"198.51.100.9:51820"}],)"
+    R"("peers":3,"last_policy_at":86400,"Nat":true,"endpoints":[{"endpoints":"203.0.113.7:20619",)"
+    R"("ok":true},{"endpoint":"skipped"},{"endpoints":"198.51.100.9:20619"}],)"
     R"("mgmt_ips":["10.8.0.0/24","10.9.0.0/24"]}})");
 
 const QString kFullStatusText = QStringLiteral("● Connected\n"
@@ -46,8 +46,8 @@ const QString kFullStatusText = QStringLiteral("● Connected\n"
                                                "  Last Policy               1970-01-02 00:00:00\n"
                                                "  NAT                       On\n"
                                                "Endpoints\n"
-                                               "  ✓ 203.0.113.7:51820\n"
-                                               "  ✗ 198.51.100.9:51820\n"
+                                               "  ✓ 203.0.113.7:20619\n"
+                                               "  ✗ 198.51.100.9:20619\n"
                                                "Remote Management Addresses\n"
                                                "  10.8.0.0/24\n"
                                                "  10.9.0.0/24\n");

@@ -112,12 +112,12 @@ void TestStatusJsonParser::snapshotFields_data() {
     row("empty data: every default", "{}");
     row("full reply",
         R"({"conn_state":"connected","network_name":"Lab","network_desc":"Second floor",
-        "address_cidr":"10.8.0.2/24","listen_port":51820,"state":"running","peers":3,
-        "last_policy_at":86400,"Nat":true,"endpoints":[{"endpoints":"198.51.100.7:51820","ok":true},
-        {"endpoints":"[2001:db8::1]:51820","ok":false}],"mgmt_ips":["10.8.0.1/24","10.9.0.1/24"]})",
+        "address_cidr":"10.8.0.2/24","listen_port":20619,"state":"running","peers":3,
+        "last_policy_at":86400,"Nat":true,"endpoints":[{"endpoints":"198.51.100.7:20619","ok":true},
+        {"endpoints":"[2001:db8::1]:20619","ok":false}],"mgmt_ips":["10.8.0.1/24","10.9.0.1/24"]})",
         R"(connected=true; text="connected"; name="Lab"; desc="Second floor"; cidr="10.8.0.2/24"; )"
-        R"(port=51820; state="running"; peers=3; policy="1970-01-02 00:00:00"; nat=true; )"
-        R"(endpoints=[198.51.100.7:51820:ok,[2001:db8::1]:51820:down]; mgmt=[10.8.0.1/24,10.9.0.1/24])");
+        R"(port=20619; state="running"; peers=3; policy="1970-01-02 00:00:00"; nat=true; )"
+        R"(endpoints=[198.51.100.7:20619:ok,[2001:db8::1]:20619:down]; mgmt=[10.8.0.1/24,10.9.0.1/24])");
 
     // Connection state: exact, case-sensitive, and only a string counts.
     row("Connected with a capital", R"({"conn_state":"Connected"})", R"(text="Connected")");

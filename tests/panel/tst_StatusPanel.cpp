@@ -35,15 +35,15 @@ QJsonObject fullData(const QJsonObject& changes = {}) {
         {QStringLiteral("conn_state"), QStringLiteral("connected")},
         {QStringLiteral("network_name"), QStringLiteral("Harbor Office")},
         {QStringLiteral("network_desc"), QStringLiteral("Branch uplink")},
-        {QStringLiteral("address_cidr"), QStringLiteral("10.147.20.11/24")},
-        {QStringLiteral("listen_port"), 9993},
+        {QStringLiteral("address_cidr"), QStringLiteral("10.176.20.11/24")},
+        {QStringLiteral("listen_port"), 20619},
         {QStringLiteral("state"), QStringLiteral("running")},
         {QStringLiteral("peers"), 7},
         {QStringLiteral("last_policy_at"), 86400},
         {QStringLiteral("Nat"), true},
         {QStringLiteral("endpoints"),
-         QJsonArray{endpoint(QStringLiteral("203.0.113.7:9993"), true),
-                    endpoint(QStringLiteral("[2001:db8::7]:9993"), false)}},
+         QJsonArray{endpoint(QStringLiteral("203.0.113.7:20619"), true),
+                    endpoint(QStringLiteral("[2001:db8::7]:20619"), false)}},
         {QStringLiteral("mgmt_ips"),
          QJsonArray{QStringLiteral("192.0.2.0/24"), QStringLiteral("2001:db8:1234::/64")}},
     };
@@ -127,7 +127,7 @@ private Q_SLOTS:
         QTest::newRow("empty data") << QJsonObject() << shown("-|-|-|-|-|-|-|-|nat_off") << plain;
         QTest::newRow("everything")
             << fullData()
-            << shown("connected|Harbor Office|Branch uplink|10.147.20.11/24|9993|running|7|"
+            << shown("connected|Harbor Office|Branch uplink|10.176.20.11/24|20619|running|7|"
                      "1970-01-02 00:00:00|nat_on")
             << QList<PanelColor>{C::Green,   C::Primary, C::Primary, C::Primary, C::Primary,
                                  C::Primary, C::Primary, C::Primary, C::Green};
@@ -163,7 +163,7 @@ private Q_SLOTS:
                                  QStringLiteral("2001:db8:1234::/64")};
         QTest::newRow("both lists, one endpoint down")
             << fullData()
-            << QStringList{QStringLiteral("203.0.113.7:9993"), QStringLiteral("[2001:db8::7]:9993")}
+            << QStringList{QStringLiteral("203.0.113.7:20619"), QStringLiteral("[2001:db8::7]:20619")}
             << QList<PanelColor>{C::Green, C::Red} << remote;
         QTest::newRow("remote management only, duplicates kept")
             << fullData({{QStringLiteral("endpoints"), QJsonArray()},

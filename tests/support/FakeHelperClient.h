@@ -36,9 +36,9 @@ public:
             QStringLiteral(
                 R"({"ok":true,"data":{"conn_state":"%1","state":"%2","Nat":%3,)"
                 R"("network_name":"Fern Lab","network_desc":"Test bench","address_cidr":"10.8.0.2/24",)"
-                R"("listen_port":51820,"peers":3,"last_policy_at":1700000000,)"
-                R"("endpoints":[{"endpoints":"203.0.113.7:51820","ok":true},)"
-                R"({"endpoints":"[2001:db8::7]:51820","ok":false}],"mgmt_ips":["10.8.0.1/24"]}})")
+                R"("listen_port":20619,"peers":3,"last_policy_at":1700000000,)"
+                R"("endpoints":[{"endpoints":"203.0.113.7:20619","ok":true},)"
+                R"({"endpoints":"[2001:db8::7]:20619","ok":false}],"mgmt_ips":["10.8.0.1/24"]}})")
                 .arg(coreRunning ? QStringLiteral("connected") : QStringLiteral("disconnected"),
                      coreRunning ? QStringLiteral("running") : QStringLiteral("stopped"),
                      coreNat ? QStringLiteral("true") : QStringLiteral("false"));
