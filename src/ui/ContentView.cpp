@@ -201,7 +201,9 @@ void ContentView::refresh() {
     const QString mainText = m_localizer.text(c.mainButtonDisconnects() ? key("button_disconnect")
                                                                         : key("button_connect"));
     m_mainButton->setText(mainText);
-    m_mainButton->setAccessibleName(mainText);
+    // Setting a name announces it to a screen reader even when it is the same one.
+    if (m_mainButton->accessibleName() != mainText)
+        m_mainButton->setAccessibleName(mainText);
     m_mainButton->setDestructive(c.mainButtonDisconnects());
     m_mainButton->setBusy(c.showsBusyIndicator());
     m_mainButton->setEnabled(c.mainButtonEnabled());
@@ -212,11 +214,8 @@ void ContentView::refresh() {
 }
 
 void ContentView::applySecondaryColors() {
-    // Derived from the view's own palette, which follows the desktop's light or dark scheme.
-    QPalette labelPalette = m_networkIdLabel->palette();
-    labelPalette.setColor(QPalette::WindowText,
-                          PanelStyle::color(PanelColor::Secondary, palette()));
-    m_networkIdLabel->setPalette(labelPalette);
+    // Derived from the view's palette, which follows the desktop's light or dark scheme.
+    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
 }
 
 void ContentView::changeEvent(QEvent* event) {

@@ -19,6 +19,10 @@ ErrorBanner::ErrorBanner(QWidget* parent)
 }
 
 void ErrorBanner::setMessage(const std::optional<QString>& message) {
+    // The window passes the message on every change of any field, several times per status poll:
+    // an unchanged banner must not relayout, repaint or re-announce itself to a screen reader.
+    if (message == m_message && isHidden() != message.has_value())
+        return;
     m_message = message;
     setVisible(message.has_value());
     // The full text stays reachable when the banner elides it.
