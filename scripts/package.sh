@@ -59,13 +59,11 @@ doc=$stage/usr/share/doc/fernpoint
 install -d "$doc"
 install -m 644 "$debian_dir/copyright" "$doc/copyright"
 gzip -9nc "$debian_dir/changelog" >"$doc/changelog.gz"
-chmod 644 "$doc/changelog.gz"
 
 install -d "$stage/DEBIAN"
 install -m 755 "$debian_dir/postinst" "$stage/DEBIAN/postinst"
 install -m 755 "$debian_dir/postrm" "$stage/DEBIAN/postrm"
 (cd "$stage" && find usr -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum) >"$stage/DEBIAN/md5sums"
-chmod 644 "$stage/DEBIAN/md5sums"
 
 (cd "$work" && dpkg-shlibdeps "${programs[@]/#$work\//}" && dpkg-gencontrol -pfernpoint -Pdebian/fernpoint)
 
