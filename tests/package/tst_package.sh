@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The Debian package built from this build folder: its files, lintian's verdict, and an install
+# and a purge in a throwaway dpkg root whose system bus is a private dbus-daemon.
+#   tst_package.sh <source dir> <build dir>      exits 77 (skipped) with the reason when it cannot run
+set -euo pipefail
+source_dir=$1 build_dir=$2
+skip() { echo "SKIP: $*"; exit 77; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for tool in dpkg-deb dpkg-shlibdeps lintian dbus-daemon dbus-monitor; do
+  command -v "$tool" >/dev/null || skip "$tool is missing (scripts/setup-debian.sh installs it)"
+done
+# dpkg installs only as root; a user namespace makes an ordinary user root for this test alone.
+if [ "$(id -u)" -ne 0 ]; then
+  reason=$(unshare --map-root-user true 2>&1) || skip "not root, and unshare --map-root-user failed: $reason"
+  exec unshare --map-root-user "$0" "$@"
+fi
+work=$(mktemp -d) bus_pid=
+trap 'kill $bus_pid $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+"$source_dir/scripts/package.sh" "$build_dir" "$work" >"$work/log" 2>&1 || { cat "$work/log"; fail "scripts/package.sh failed"; }
+deb=$(tail -n 1 "$work/log")
+# Every file with its mode and owner: nothing missing, nothing extra (a test program, say).
+expected="-rw-r--r-- root/root ./usr/lib/systemd/system/fernpoint-helper.service
+-rw-r--r-- root/root ./usr/share/applications/com.lunacore.fernpoint.desktop
+-rw-r--r-- root/root ./usr/share/dbus-1/system-services/com.lunacore.sdwan.fernpoint.helper.service
+-rw-r--r-- root/root ./usr/share/dbus-1/system.d/com.lunacore.sdwan.fernpoint.helper.conf
+-rw-r--r-- root/root ./usr/share/doc/fernpoint/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/fernpoint/copyright
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/com.lunacore.fernpoint.svg
+-rw-r--r-- root/root ./usr/share/man/man1/fernpoint.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/fernpointctl.1.gz
+-rw-r--r-- root/root ./usr/share/polkit-1/actions/com.lunacore.sdwan.fernpoint.helper.policy
+-rwxr-xr-x root/root ./usr/bin/fernpoint
+-rwxr-xr-x root/root ./usr/bin/fernpointctl
+-rwxr-xr-x root/root ./usr/libexec/fernpoint/fernpoint-helper"
+actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | LC_ALL=C sort)
+[ "$actual" = "$expected" ] || fail "package files differ:$(diff <(echo "$expected") <(echo "$actual"))"
+[[ $(dpkg-deb --field "$deb" Depends) == *libqt6widgets6* ]] || fail "Depends lacks the shared libraries"
+lintian "$deb" 2>&1 | tee "$work/lintian"
+! grep -q '^E:' "$work/lintian" || fail "lintian reports errors"
+
+# An empty dpkg database, and a bus where the maintainer scripts look for the root's system bus.
+root=$work/root bus=unix:path=$work/root/run/dbus/system_bus_socket
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/run/dbus"
+: >"$root/var/lib/dpkg/status"
+bus_pid=$(dbus-daemon --session --fork --print-pid --address="$bus")
+dbus-monitor --address "$bus" >"$work/monitor" 2>&1 &
+for _ in $(seq 50); do [ -s "$work/monitor" ] && break; sleep 0.1; done
+# Runs dpkg on the root, then waits until the bus has been asked to reload <reloads> times in all.
+dpkg_step() {
+  local reloads=$1; shift
+  dpkg --root="$root" --force-script-chrootless --force-depends --log=/dev/null "$@" >"$work/log" 2>&1 ||
+    { cat "$work/log"; fail "dpkg $* failed"; }
+  for _ in $(seq 50); do
+    [ "$(grep -c member=ReloadConfig "$work/monitor")" -ge "$reloads" ] && return; sleep 0.1
+  done
+  fail "the bus was not reloaded after dpkg $*"
+}
+dpkg_step 1 --install "$deb"
+# The bus and systemd start the packaged program, not the copy --install puts into /usr/local.
+programs=$(sed -n 's/^Exec\(Start\)\?=//p' "$root"/usr/share/dbus-1/system-services/*.service \
+  "$root"/usr/lib/systemd/system/*.service | sort -u)
+[ "$programs" = /usr/libexec/fernpoint/fernpoint-helper ] || fail "the system files start $programs"
+dpkg_step 2 --purge fernpoint
+left=$(cd "$root" && find . -mindepth 1 -not -path './var*' -not -path './run*')
+[ -z "$left" ] || fail "left behind after the purge: $left"
+echo "PASS: $(basename "$deb"), $(stat -c %s "$deb") bytes"
