@@ -4,6 +4,7 @@
 #include "CtlRequest.h"
 #include "ExitStatus.h"
 #include "HelperClient.h"
+#include "HelperContract.h"
 #include "Localizer.h"
 #include "TerminalOutput.h"
 #include "UsageText.h"
@@ -30,7 +31,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fernpointctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(FERNPOINT_VERSION));
+    QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
     g_verbose = qEnvironmentVariable("FERNPOINTCTL_VERBOSE") == QLatin1StringView("1");
     qInstallMessageHandler(quietMessages);
 

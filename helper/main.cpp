@@ -133,11 +133,11 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
 
     HelperService service(core, *authorizer, uninstall);
     new HelperAdaptor(&service);
-    if (!bus.registerObject(build::kHelperObjectPath, &service, QDBusConnection::ExportAdaptors))
-        return failWith(QStringLiteral("cannot register %1").arg(build::kHelperObjectPath));
-    if (!bus.registerService(build::kHelperBusName)) {
+    if (!bus.registerObject(contract::kObjectPath, &service, QDBusConnection::ExportAdaptors))
+        return failWith(QStringLiteral("cannot register %1").arg(contract::kObjectPath));
+    if (!bus.registerService(contract::kBusName)) {
         return failWith(QStringLiteral("cannot own %1 on %2: %3")
-                            .arg(build::kHelperBusName, busDescription, bus.lastError().message()));
+                            .arg(contract::kBusName, busDescription, bus.lastError().message()));
     }
 
     TerminationSignalWatcher signals;
@@ -168,9 +168,9 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
     });
 
     logLine(QStringLiteral("%1 serving %2 on %3")
-                .arg(build::kHelperVersion, build::kHelperBusName, busDescription));
+                .arg(contract::kVersion, contract::kBusName, busDescription));
     const int status = app.exec();
-    bus.unregisterService(build::kHelperBusName);
+    bus.unregisterService(contract::kBusName);
     return status;
 }
 
@@ -186,7 +186,7 @@ int main(int argc, char* argv[]) {
         std::fputs(HelperCommandLine::usage().toUtf8().constData(), stdout);
         return 0;
     case HelperCommandLine::Mode::Version:
-        std::printf("%s\n", QString(build::kHelperVersion).toUtf8().constData());
+        std::printf("%s\n", QString(contract::kVersion).toUtf8().constData());
         return 0;
     case HelperCommandLine::Mode::Install:
     case HelperCommandLine::Mode::Uninstall:

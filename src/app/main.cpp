@@ -3,6 +3,7 @@
 #include "DBusInstanceSignal.h"
 #include "FirstFrameReporter.h"
 #include "HelperClient.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char* argv[]) {
     fernpoint::FirstFrameReporter firstFrameReporter(app);
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(FERNPOINT_VERSION));
+    QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("FernPoint"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lunacore.fernpoint"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/com.lunacore.fernpoint.svg")));

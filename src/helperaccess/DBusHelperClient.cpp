@@ -113,7 +113,7 @@ std::shared_ptr<DBusHelperClient::Link> DBusHelperClient::openLink(QDBusError& e
 
     auto link = std::make_shared<Link>(name, bus);
     const Link* const raw = link.get();
-    link->watcher = std::make_unique<QDBusServiceWatcher>(QString(kFernPointHelperMachService), bus,
+    link->watcher = std::make_unique<QDBusServiceWatcher>(QString(contract::kBusName), bus,
                                                           QDBusServiceWatcher::WatchForOwnerChange);
     // Any change away from an owner means the helper we talked to is gone (it exited, crashed or
     // was replaced); a name that only gains an owner is no interruption.
@@ -128,7 +128,7 @@ std::shared_ptr<DBusHelperClient::Link> DBusHelperClient::openLink(QDBusError& e
     bus.connect(QString(), kLocalPath, kLocalInterface, kDisconnectedSignal, this,
                 SLOT(onBusDisconnected()));
     link->proxy = std::make_unique<ComLunacoreSdwanFernpointHelperInterface>(
-        QString(kFernPointHelperMachService), QString(kFernPointHelperObjectPath), bus);
+        QString(contract::kBusName), QString(contract::kObjectPath), bus);
     return link;
 }
 

@@ -6,6 +6,7 @@
 #include "DBusHelperClient.h"
 #include "ErrorBanner.h"
 #include "GatewayManager.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"
 #include "MainButton.h"
@@ -48,8 +49,7 @@ struct WindowRig {
                    QSettings::IniFormat)
         , installer(probe, runner, settings, QStringLiteral("/nonexistent/fernpoint-helper"))
         , localizer(QLocale(QStringLiteral("en_US"))) {
-        settings.setValue(HelperInstaller::installedVersionKey,
-                          QString(HelperInstaller::requiredHelperVersion));
+        settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
         view = std::make_unique<ContentView>(client, installer, localizer, settings);
     }
 

@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "InstanceSignal.h"
 #include "Localizer.h"
@@ -79,8 +80,7 @@ struct DelegateRig {
         , installer(probe, runner, settings, QStringLiteral("/nonexistent/fernpoint-helper"))
         , localizer(QLocale(QStringLiteral("en_US")))
         , delegate(instanceSignal, lockPath, installer, localizer, QIcon()) {
-        settings.setValue(HelperInstaller::installedVersionKey,
-                          QString(HelperInstaller::requiredHelperVersion));
+        settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
         delegate.setLineWriter([this](const QString& line) { lines.append(line); });
     }
 

@@ -3,6 +3,7 @@
 #include "ContentController.h"
 #include "FakeHelperClient.h"
 #include "GatewayManager.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
@@ -25,8 +26,7 @@ struct ControllerRig {
         , manager(client)
         , store(home.dataHome() + QStringLiteral("/FernPoint"), [this] { return ++clockTicks; })
         , localizer(processLocale) {
-        settings.setValue(HelperInstaller::installedVersionKey,
-                          QString(HelperInstaller::requiredHelperVersion));
+        settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
     }
 
     ContentController& controller() {

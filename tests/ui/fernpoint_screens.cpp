@@ -10,6 +10,7 @@
 #include "FakeHelperClient.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "HistoryPopover.h"
 #include "Localizer.h"
@@ -40,7 +41,7 @@ class BusNameProbe final : public HelperJobProbe {
 public:
     bool isHelperJobPresent() override {
         QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
-        return bus && bus->isServiceRegistered(QString(HelperInstaller::helperLabel)).value();
+        return bus && bus->isServiceRegistered(QString(contract::kBusName)).value();
     }
 };
 
@@ -83,8 +84,7 @@ int main(int argc, char* argv[]) {
     // whatever history the surrounding home holds.
     const test::TemporaryHome home;
     QSettings settings;
-    settings.setValue(HelperInstaller::installedVersionKey,
-                      QString(HelperInstaller::requiredHelperVersion));
+    settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
 
     test::FakeHelperClient fakeClient;
     test::FakeJobProbe fakeProbe;
