@@ -1,7 +1,7 @@
 #include "TerminalText.h"
 
 #include "HistoryActions.h"
-#include "StatusRows.h"
+#include "StatusPanelModel.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -69,9 +69,9 @@ QString statusReport(const StatusReplyEffect& effect, const TextLookup& lookup) 
         return out;
     }
 
-    const StatusRows rows(*effect.snapshot, lookup);
+    const StatusPanelModel rows(*effect.snapshot, lookup);
     QStringList titles;
-    for (const StatusRows::Row& row : rows.rows())
+    for (const StatusPanelModel::Row& row : rows.rows())
         titles.append(lookup(row.titleKey));
     const int titleWidth = widest(titles);
     for (qsizetype i = 0; i < rows.rows().size(); ++i) {
@@ -81,10 +81,9 @@ QString statusReport(const StatusReplyEffect& effect, const TextLookup& lookup) 
     // As in the window, an empty list shows nothing, not even its heading.
     if (!rows.endpoints().isEmpty()) {
         out += lookup(QStringLiteral("status_row_endpoints_title")) + QLatin1Char('\n');
-        for (const StatusRows::Endpoint& endpoint : rows.endpoints()) {
-            const bool reachable = endpoint.dotColor == PanelColor::Green;
-            out += kIndent + (reachable ? kReachableMark : kUnreachableMark) + QLatin1Char(' ') +
-                   oneLine(endpoint.address) + QLatin1Char('\n');
+        for (const StatusPanelModel::Endpoint& endpoint : rows.endpoints()) {
+            out += kIndent + (endpoint.reachable ? kReachableMark : kUnreachableMark) +
+                   QLatin1Char(' ') + oneLine(endpoint.address) + QLatin1Char('\n');
         }
     }
     if (!rows.remoteManagement().isEmpty()) {
@@ -106,8 +105,8 @@ QString watchStateLine(const StatusReplyEffect& effect, const TextLookup& lookup
         return kColumnGap + lookup(QLatin1StringView(key)) + QStringLiteral(": ") + oneLine(value);
     };
     return indicator + field("status_row_conn_state", detail.statusText) +
-           field("status_row_core_state", StatusRows::optionalText(detail.coreState)) +
-           field("status_row_peer_count", StatusRows::integerText(detail.peerCount));
+           field("status_row_core_state", StatusPanelModel::optionalText(detail.coreState)) +
+           field("status_row_peer_count", StatusPanelModel::integerText(detail.peerCount));
 }
 
 QString historyReport(const QList<NetworkProfile>& profiles, const TextLookup& lookup) {
@@ -138,7 +137,7 @@ QString lastUsedText(double lastUsedAt) {
     constexpr double kFirst = -62135596800.0;
     constexpr double kLast = 253402300799.0;
     if (!std::isfinite(seconds) || seconds < kFirst || seconds > kLast)
-        return QString(StatusRows::kAbsentValue);
+        return QString(StatusPanelModel::kAbsentValue);
     const auto milliseconds = static_cast<qint64>(std::floor(seconds * 1000.0));
     return QDateTime::fromMSecsSinceEpoch(milliseconds)
         .toLocalTime()

@@ -4,8 +4,8 @@
 #include "GatewayManager.h"
 #include "Localizer.h"
 #include "StatusDot.h"
+#include "StatusPanelModel.h"
 #include "StatusRow.h"
-#include "StatusRows.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,6 +15,18 @@ namespace fernpoint {
 namespace {
 
 constexpr qreal kListPoints = 12.0;
+
+PanelColor valueColor(StatusPanelModel::Emphasis emphasis) {
+    switch (emphasis) {
+    case StatusPanelModel::Emphasis::Positive:
+        return PanelColor::Green;
+    case StatusPanelModel::Emphasis::Muted:
+        return PanelColor::Secondary;
+    case StatusPanelModel::Emphasis::Normal:
+        break;
+    }
+    return PanelColor::Primary;
+}
 
 QLabel* makeSecondaryLabel(QWidget* parent, qreal points) {
     auto* label = new QLabel(parent);
@@ -53,7 +65,7 @@ StatusGroupBox::StatusGroupBox(GatewayManager& manager, Localizer& localizer, QW
     auto* stack = new QVBoxLayout(m_content);
     stack->setContentsMargins(0, 4, 0, 0);
     stack->setSpacing(8);
-    for (int i = 0; i < StatusRows::kRowCount; ++i) {
+    for (int i = 0; i < StatusPanelModel::kRowCount; ++i) {
         auto* row = new StatusRow(m_content);
         m_rows.append(row);
         stack->addWidget(row);
@@ -94,22 +106,23 @@ void StatusGroupBox::refresh() {
         return;
     }
     const Localizer& localizer = m_localizer;
-    const StatusRows model(*status,
-                           [&localizer](const QString& key) { return localizer.processText(key); });
+    const StatusPanelModel model(
+        *status, [&localizer](const QString& key) { return localizer.processText(key); });
     showSnapshot(model);
 }
 
-void StatusGroupBox::showSnapshot(const StatusRows& model) {
+void StatusGroupBox::showSnapshot(const StatusPanelModel& model) {
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const StatusRows::Row& row = model.rows().at(i);
-        m_rows.at(i)->setContent(m_localizer.text(row.titleKey), row.value, row.valueColor);
+        const StatusPanelModel::Row& row = model.rows().at(i);
+        m_rows.at(i)->setContent(m_localizer.text(row.titleKey), row.value,
+                                 valueColor(row.emphasis));
     }
     showEndpoints(model);
     showRemoteManagement(model);
 }
 
-void StatusGroupBox::showEndpoints(const StatusRows& model) {
-    const QList<StatusRows::Endpoint>& endpoints = model.endpoints();
+void StatusGroupBox::showEndpoints(const StatusPanelModel& model) {
+    const QList<StatusPanelModel::Endpoint>& endpoints = model.endpoints();
     m_endpointSection->setVisible(!endpoints.isEmpty());
     m_endpointHeading->setText(m_localizer.text(QStringLiteral("status_row_endpoints_title")));
     while (m_endpointLines.size() < endpoints.size())
@@ -118,13 +131,13 @@ void StatusGroupBox::showEndpoints(const StatusRows& model) {
         delete m_endpointLines.takeLast().line;
     for (qsizetype i = 0; i < endpoints.size(); ++i) {
         const EndpointLine& line = m_endpointLines.at(i);
-        line.dot->setColor(endpoints.at(i).dotColor);
+        line.dot->setColor(endpoints.at(i).reachable ? PanelColor::Green : PanelColor::Red);
         line.address->setFullText(endpoints.at(i).address);
         line.address->setAccessibleName(endpoints.at(i).address);
     }
 }
 
-void StatusGroupBox::showRemoteManagement(const StatusRows& model) {
+void StatusGroupBox::showRemoteManagement(const StatusPanelModel& model) {
     const QList<QString>& entries = model.remoteManagement();
     m_remoteSection->setVisible(!entries.isEmpty());
     m_remoteHeading->setText(m_localizer.text(QStringLiteral("status_row_remote_mgmt_title")));

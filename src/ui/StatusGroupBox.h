@@ -15,7 +15,7 @@ class GatewayManager;
 class Localizer;
 class StatusDot;
 class StatusRow;
-class StatusRows;
+class StatusPanelModel;
 
 // The titled box that shows the latest status snapshot: nine labelled rows, then the endpoints
 // with their reachability and the remote management addresses, or a single line while there is
@@ -48,9 +48,9 @@ private:
     };
 
     void refresh();
-    void showSnapshot(const StatusRows& model);
-    void showEndpoints(const StatusRows& model);
-    void showRemoteManagement(const StatusRows& model);
+    void showSnapshot(const StatusPanelModel& model);
+    void showEndpoints(const StatusPanelModel& model);
+    void showRemoteManagement(const StatusPanelModel& model);
     EndpointLine makeEndpointLine();
     ElidedValueLabel* makeRemoteManagementLine();
     QWidget* makeSection(QLabel*& heading, QVBoxLayout*& lines);
