@@ -2,11 +2,11 @@
 
 #include "GatewayManager.h"
 #include "HistoryFile.h"
-#include "InterruptWatcher.h"
 #include "NetworkIdText.h"
 #include "NetworkProfileStore.h"
 #include "StatusReplyEffect.h"
 #include "TerminalOutput.h"
+#include "UnixSignalWatcher.h"
 #include "UsageText.h"
 
 #include <QCoreApplication>
@@ -169,8 +169,8 @@ void CommandRunner::showHistory() {
 }
 
 void CommandRunner::watch() {
-    m_interrupts = new InterruptWatcher(this);
-    connect(m_interrupts, &InterruptWatcher::interrupted, this,
+    m_interrupts = new UnixSignalWatcher(this);
+    connect(m_interrupts, &UnixSignalWatcher::signalReceived, this,
             [this] { finish(ExitStatus::Success); });
     // The window's period; a precise timer never fires early.
     m_watchTimer = new QTimer(this);

@@ -10,7 +10,7 @@
 #include "InstallLayout.h"
 #include "PolkitAuthorizer.h"
 #include "SimulatedGatewayCore.h"
-#include "TerminationSignalWatcher.h"
+#include "UnixSignalWatcher.h"
 #include "UnrestrictedAuthorizer.h"
 
 #include <QCoreApplication>
@@ -140,12 +140,11 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
                             .arg(contract::kBusName, busDescription, bus.lastError().message()));
     }
 
-    TerminationSignalWatcher signals;
-    QObject::connect(&signals, &TerminationSignalWatcher::terminationRequested, &app,
-                     [](int signalNumber) {
-                         logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
-                         QCoreApplication::exit(0);
-                     });
+    UnixSignalWatcher signals;
+    QObject::connect(&signals, &UnixSignalWatcher::signalReceived, &app, [](int signalNumber) {
+        logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
+        QCoreApplication::exit(0);
+    });
     QObject::connect(&service, &HelperService::uninstalled, &app, [&bus]() {
         // A round trip to the bus after the answer: it is on the wire before the program ends.
         bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),

@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "ConsoleWriter.h"
 #include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "InstanceSignal.h"
@@ -81,8 +82,9 @@ struct DelegateRig {
         , localizer(QLocale(QStringLiteral("en_US")))
         , delegate(instanceSignal, lockPath, installer, localizer, QIcon()) {
         settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
-        delegate.setLineWriter([this](const QString& line) { lines.append(line); });
+        previousSink = ConsoleWriter::setSink([this](const QString& line) { lines.append(line); });
     }
+    ~DelegateRig() { ConsoleWriter::setSink(previousSink); }
 
     QTemporaryDir dir;
     QSettings settings;
@@ -93,6 +95,7 @@ struct DelegateRig {
     RecordingSignal instanceSignal;
     AppDelegate delegate;
     QStringList lines;
+    ConsoleWriter::Sink previousSink;
 };
 
 } // namespace
