@@ -397,7 +397,7 @@ GrowthFigures measureGrowth(const Settings& settings) {
         return figures;
 
     // Each applied answer asks for the next one, by firing the controller's own polling timer.
-    QTimer* timer = const_cast<QTimer*>(manager.statusTimer());
+    auto* timer = manager.findChild<QTimer*>(QStringLiteral("statusPollTimer"));
     const QMetaMethod timeout = QMetaMethod::fromSignal(&QTimer::timeout);
     int applied = 0;
     bool failed = false;

@@ -48,11 +48,9 @@ public:
     void startGateway();
     void stopGateway();
     void applyNatSetting();
-    // Replaces any running polling timer; the first query comes one period after the call.
+    // Replaces any running polling timer (the child named "statusPollTimer"); the first query
+    // comes one period after the call.
     void startStatusPolling(double intervalSeconds);
-
-    // The polling timer, for inspection by tests; null before the first startStatusPolling.
-    const QTimer* statusTimer() const { return m_statusTimer; }
 
 Q_SIGNALS:
     void uiRunningChanged(bool uiRunning);

@@ -49,10 +49,6 @@ bool TrayIcon::show() {
     return true;
 }
 
-bool TrayIcon::isShown() const {
-    return m_icon->isVisible();
-}
-
 void TrayIcon::retranslate() {
     m_toggleAction->setText(m_localizer.text(QStringLiteral("tray_show_hide")));
     m_quitAction->setText(m_localizer.text(QStringLiteral("tray_quit")));

@@ -77,6 +77,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     headingLayout->setSpacing(6);
     m_icon = new QLabel(headingRow);
     m_heading = new QLabel(headingRow);
+    m_heading->setObjectName(QStringLiteral("heading"));
     m_heading->setTextFormat(Qt::PlainText);
     m_heading->setFont(PanelStyle::headlineFont());
     headingLayout->addWidget(m_icon);
@@ -86,6 +87,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     layout->addWidget(makeDivider(this));
 
     m_empty = new QLabel(this);
+    m_empty->setObjectName(QStringLiteral("emptyText"));
     m_empty->setTextFormat(Qt::PlainText);
     m_empty->setWordWrap(true);
     m_empty->setFont(PanelStyle::systemFont(PanelStyle::kBodyPoints));
@@ -114,6 +116,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     auto* footerLayout = new QHBoxLayout(m_footer);
     footerLayout->setContentsMargins(kPadding, kPadding / 2, kPadding, kPadding / 2);
     m_clearAll = new QPushButton(m_footer);
+    m_clearAll->setObjectName(QStringLiteral("clearAll"));
     m_clearAll->setFlat(true);
     // Reached with Tab only, so that a click does not take the focus away from the list.
     m_clearAll->setFocusPolicy(Qt::TabFocus);
@@ -145,22 +148,6 @@ void HistoryPopover::showBelow(QWidget* anchor) {
     raise();
     activateWindow();
     setFocus(Qt::PopupFocusReason);
-}
-
-QString HistoryPopover::headingText() const {
-    return m_heading->text();
-}
-
-bool HistoryPopover::showsEmptyText() const {
-    return !m_empty->isHidden();
-}
-
-QString HistoryPopover::emptyText() const {
-    return m_empty->text();
-}
-
-bool HistoryPopover::showsClearAll() const {
-    return !m_footer->isHidden();
 }
 
 void HistoryPopover::retranslate() {
@@ -297,7 +284,7 @@ QList<QWidget*> HistoryPopover::focusStops() const {
     QList<QWidget*> stops{const_cast<HistoryPopover*>(this)};
     if (m_current >= 0 && m_current < m_rows.size())
         stops.append(m_rows.at(m_current)->deleteButton());
-    if (showsClearAll())
+    if (!m_footer->isHidden())
         stops.append(m_clearAll);
     return stops;
 }

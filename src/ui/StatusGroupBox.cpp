@@ -57,11 +57,13 @@ StatusGroupBox::StatusGroupBox(GatewayManager& manager, Localizer& localizer, QW
     outer->setSpacing(0);
 
     m_empty = makeSecondaryLabel(this, PanelStyle::kBodyPoints);
+    m_empty->setObjectName(QStringLiteral("emptyText"));
     m_empty->setWordWrap(true);
     m_empty->setContentsMargins(0, 8, 0, 8);
     outer->addWidget(m_empty);
 
     m_content = new QWidget(this);
+    m_content->setObjectName(QStringLiteral("snapshot"));
     auto* stack = new QVBoxLayout(m_content);
     stack->setContentsMargins(0, 4, 0, 0);
     stack->setSpacing(8);
@@ -70,9 +72,11 @@ StatusGroupBox::StatusGroupBox(GatewayManager& manager, Localizer& localizer, QW
         m_rows.append(row);
         stack->addWidget(row);
     }
-    m_endpointSection = makeSection(m_endpointHeading, m_endpointLayout);
+    m_endpointSection =
+        makeSection(QStringLiteral("endpoints"), m_endpointHeading, m_endpointLayout);
     stack->addWidget(m_endpointSection);
-    m_remoteSection = makeSection(m_remoteHeading, m_remoteLayout);
+    m_remoteSection =
+        makeSection(QStringLiteral("remoteManagement"), m_remoteHeading, m_remoteLayout);
     stack->addWidget(m_remoteSection);
     outer->addWidget(m_content);
     outer->addStretch(1);
@@ -84,12 +88,14 @@ StatusGroupBox::StatusGroupBox(GatewayManager& manager, Localizer& localizer, QW
 
 StatusGroupBox::~StatusGroupBox() = default;
 
-QWidget* StatusGroupBox::makeSection(QLabel*& heading, QVBoxLayout*& lines) {
+QWidget* StatusGroupBox::makeSection(const QString& name, QLabel*& heading, QVBoxLayout*& lines) {
     auto* section = new QWidget(m_content);
+    section->setObjectName(name);
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 4, 0, 0);
     layout->setSpacing(4);
     heading = makeSecondaryLabel(section, PanelStyle::kBodyPoints);
+    heading->setObjectName(name + QStringLiteral("Heading"));
     layout->addWidget(heading);
     lines = layout;
     section->hide();
@@ -166,60 +172,6 @@ StatusGroupBox::EndpointLine StatusGroupBox::makeEndpointLine() {
     layout->addWidget(made.address, 1);
     m_endpointLayout->addWidget(made.line);
     return made;
-}
-
-bool StatusGroupBox::showsEmptyText() const {
-    return !m_empty->isHidden();
-}
-
-QString StatusGroupBox::emptyText() const {
-    return m_empty->text();
-}
-
-QList<const StatusRow*> StatusGroupBox::rows() const {
-    QList<const StatusRow*> shown;
-    if (m_content->isHidden())
-        return shown;
-    for (const StatusRow* row : m_rows)
-        shown.append(row);
-    return shown;
-}
-
-bool StatusGroupBox::showsEndpoints() const {
-    return !m_content->isHidden() && !m_endpointSection->isHidden();
-}
-
-QString StatusGroupBox::endpointsHeading() const {
-    return m_endpointHeading->text();
-}
-
-QList<QString> StatusGroupBox::endpointAddresses() const {
-    QList<QString> addresses;
-    for (const EndpointLine& line : m_endpointLines)
-        addresses.append(line.address->fullText());
-    return addresses;
-}
-
-QList<PanelColor> StatusGroupBox::endpointColors() const {
-    QList<PanelColor> colours;
-    for (const EndpointLine& line : m_endpointLines)
-        colours.append(line.dot->color());
-    return colours;
-}
-
-bool StatusGroupBox::showsRemoteManagement() const {
-    return !m_content->isHidden() && !m_remoteSection->isHidden();
-}
-
-QString StatusGroupBox::remoteManagementHeading() const {
-    return m_remoteHeading->text();
-}
-
-QList<QString> StatusGroupBox::remoteManagementEntries() const {
-    QList<QString> entries;
-    for (const ElidedValueLabel* line : m_remoteLines)
-        entries.append(line->fullText());
-    return entries;
 }
 
 } // namespace fernpoint
