@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
     const fernpoint::Localizer localizer;
     fernpoint::CommandRunner runner(
         fernpoint::HelperClient::shared(),
-        [&localizer](const QString& key) { return localizer.processText(key); });
+        [&localizer](QAnyStringView id) { return localizer.processText(id); });
     QObject::connect(&runner, &fernpoint::CommandRunner::finished, &app,
                      [](int exitStatus) { QCoreApplication::exit(exitStatus); });
     // Started from inside the loop, so that a command finishing at once still ends it.

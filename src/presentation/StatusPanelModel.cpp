@@ -1,25 +1,25 @@
 #include "StatusPanelModel.h"
+#include "TextIds.h"
 
 namespace fernpoint {
 
 StatusPanelModel::StatusPanelModel(const GatewayStatusDetail& detail,
                                    const ProcessLookup& processText) {
-    const auto row = [this](const char* key, const QString& value,
+    const auto row = [this](const char* id, const QString& value,
                             Emphasis emphasis = Emphasis::Normal) {
-        m_rows.append(Row{QLatin1StringView(key), value, emphasis});
+        m_rows.append(Row{id, value, emphasis});
     };
-    row("status_row_conn_state", detail.statusText,
+    row(textid::kStatusRowConnState, detail.statusText,
         detail.isConnected ? Emphasis::Positive : Emphasis::Normal);
-    row("status_row_network_name", optionalText(detail.networkName));
-    row("status_row_network_desc", optionalText(detail.networkDesc));
-    row("status_row_local_mgmt", optionalText(detail.localMgmtCIDR));
-    row("status_row_listen_port", integerText(detail.listenPort));
-    row("status_row_core_state", optionalText(detail.coreState));
-    row("status_row_peer_count", integerText(detail.peerCount));
-    row("status_row_last_policy", optionalText(detail.lastPolicyAt));
+    row(textid::kStatusRowNetworkName, optionalText(detail.networkName));
+    row(textid::kStatusRowNetworkDesc, optionalText(detail.networkDesc));
+    row(textid::kStatusRowLocalMgmt, optionalText(detail.localMgmtCIDR));
+    row(textid::kStatusRowListenPort, integerText(detail.listenPort));
+    row(textid::kStatusRowCoreState, optionalText(detail.coreState));
+    row(textid::kStatusRowPeerCount, integerText(detail.peerCount));
+    row(textid::kStatusRowLastPolicy, optionalText(detail.lastPolicyAt));
     // The NAT value is composed outside the window's language on purpose: it follows the process.
-    row("status_row_nat",
-        processText(detail.natEnabled ? QStringLiteral("nat_on") : QStringLiteral("nat_off")),
+    row(textid::kStatusRowNat, processText(detail.natEnabled ? textid::kNatOn : textid::kNatOff),
         detail.natEnabled ? Emphasis::Positive : Emphasis::Muted);
 
     m_endpoints.reserve(detail.endpoints.size());

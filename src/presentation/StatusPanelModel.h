@@ -2,6 +2,7 @@
 
 #include "GatewayStatusDetail.h"
 
+#include <QAnyStringView>
 #include <QList>
 #include <QString>
 
@@ -18,10 +19,10 @@ public:
     // How a row's value stands out; the view picks the colour.
     enum class Emphasis { Normal, Positive, Muted };
 
-    // One labelled row: the title is a text key, looked up in the window's language when drawn;
+    // One labelled row: the title is a text ID, looked up in the window's language when drawn;
     // the value is shown verbatim.
     struct Row {
-        QString titleKey;
+        const char* titleId = nullptr;
         QString value;
         Emphasis emphasis = Emphasis::Normal;
     };
@@ -31,8 +32,8 @@ public:
         bool reachable = false;
     };
 
-    // Looks a key up in the language of the process (not the window's).
-    using ProcessLookup = std::function<QString(const QString& key)>;
+    // Looks a text ID up in the language of the process (not the window's).
+    using ProcessLookup = std::function<QString(QAnyStringView id)>;
 
     static constexpr int kRowCount = 9;
     // What an absent value shows.

@@ -1,6 +1,7 @@
 #include "TrayIcon.h"
 
 #include "Localizer.h"
+#include "TextIds.h"
 
 #include <QAction>
 #include <QMenu>
@@ -50,8 +51,8 @@ bool TrayIcon::show() {
 }
 
 void TrayIcon::retranslate() {
-    m_toggleAction->setText(m_localizer.text(QStringLiteral("tray_show_hide")));
-    m_quitAction->setText(m_localizer.text(QStringLiteral("tray_quit")));
+    m_toggleAction->setText(m_localizer.text(textid::kTrayShowHide));
+    m_quitAction->setText(m_localizer.text(textid::kTrayQuit));
 }
 
 } // namespace fernpoint

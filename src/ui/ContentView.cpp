@@ -10,6 +10,7 @@
 #include "PanelStyle.h"
 #include "SegmentedPicker.h"
 #include "StatusGroupBox.h"
+#include "TextIds.h"
 #include "ToggleSwitch.h"
 
 #include <QBoxLayout>
@@ -26,10 +27,6 @@ constexpr int kPickerWidth = 320;
 constexpr int kFieldMaximumWidth = 320;
 constexpr int kNatRowMaximumWidth = 380;
 constexpr qreal kTitlePoints = 17.0;
-
-QString key(const char* name) {
-    return QString::fromUtf8(name);
-}
 
 } // namespace
 
@@ -140,38 +137,38 @@ void ContentView::buildLayout() {
 
 void ContentView::retranslate() {
     const Localizer& l = m_localizer;
-    m_title->setText(l.text(key("app_title")));
+    m_title->setText(l.text(textid::kAppTitle));
 
     QStringList segments;
     for (const ContentController::LanguageSegment& segment : ContentController::languageSegments())
-        segments.append(l.text(segment.key));
+        segments.append(l.text(segment.textId));
     m_picker->setSegmentTexts(segments);
-    m_picker->setAccessibleName(l.text(key("language_picker_accessible_name")));
+    m_picker->setAccessibleName(l.text(textid::kLanguagePickerAccessibleName));
 
-    m_banner->setAccessibleName(l.text(key("error_banner_accessible_name")));
+    m_banner->setAccessibleName(l.text(textid::kErrorBannerAccessibleName));
 
-    m_networkIdLabel->setText(l.text(key("network_id_label")));
-    m_networkIdField->setPlaceholderText(l.text(key("network_id_placeholder")));
+    m_networkIdLabel->setText(l.text(textid::kNetworkIdLabel));
+    m_networkIdField->setPlaceholderText(l.text(textid::kNetworkIdPlaceholder));
     // Room for a whole ID and the whole placeholder, but never wider than the design allows.
     const QFontMetrics fieldMetrics(m_networkIdField->font());
     const int idWidth = fieldMetrics.horizontalAdvance(QString(18, QLatin1Char('0')));
     const int placeholderWidth =
         fieldMetrics.horizontalAdvance(m_networkIdField->placeholderText()) + 24;
     m_networkIdField->setMinimumWidth(qMin(kFieldMaximumWidth, qMax(idWidth, placeholderWidth)));
-    m_networkIdField->setAccessibleName(l.text(key("network_id_label")));
-    m_networkIdField->setAccessibleDescription(l.text(key("network_id_accessible_description")));
+    m_networkIdField->setAccessibleName(l.text(textid::kNetworkIdLabel));
+    m_networkIdField->setAccessibleDescription(l.text(textid::kNetworkIdAccessibleDescription));
 
-    m_historyButton->setText(l.text(key("history_button")));
-    m_historyButton->setAccessibleName(l.text(key("history_button")));
-    m_historyButton->setAccessibleDescription(l.text(key("history_button_accessible_description")));
+    m_historyButton->setText(l.text(textid::kHistoryButton));
+    m_historyButton->setAccessibleName(l.text(textid::kHistoryButton));
+    m_historyButton->setAccessibleDescription(l.text(textid::kHistoryButtonAccessibleDescription));
     m_historyButton->updateGeometry();
 
     m_mainButton->setReservedTexts(
-        {l.text(key("button_connect")), l.text(key("button_disconnect"))});
+        {l.text(textid::kButtonConnect), l.text(textid::kButtonDisconnect)});
 
-    m_natSwitch->setText(l.text(key("nat_toggle_title")));
-    m_natSwitch->setAccessibleName(l.text(key("nat_toggle_title")));
-    m_natSwitch->setAccessibleDescription(l.text(key("nat_toggle_accessible_description")));
+    m_natSwitch->setText(l.text(textid::kNatToggleTitle));
+    m_natSwitch->setAccessibleName(l.text(textid::kNatToggleTitle));
+    m_natSwitch->setAccessibleDescription(l.text(textid::kNatToggleAccessibleDescription));
     m_natSwitch->updateGeometry();
 
     refresh();
@@ -187,8 +184,8 @@ void ContentView::refresh() {
     if (m_networkIdField->text() != c.networkID())
         m_networkIdField->setText(c.networkID());
 
-    const QString mainText = m_localizer.text(c.mainButtonDisconnects() ? key("button_disconnect")
-                                                                        : key("button_connect"));
+    const QString mainText = m_localizer.text(c.mainButtonDisconnects() ? textid::kButtonDisconnect
+                                                                        : textid::kButtonConnect);
     m_mainButton->setText(mainText);
     // Setting a name announces it to a screen reader even when it is the same one.
     if (m_mainButton->accessibleName() != mainText)

@@ -5,6 +5,7 @@
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
 #include "PanelStyle.h"
+#include "TextIds.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -151,18 +152,18 @@ void HistoryPopover::showBelow(QWidget* anchor) {
 }
 
 void HistoryPopover::retranslate() {
-    const QString title = m_localizer.text(QStringLiteral("history_title"));
+    const QString title = m_localizer.text(textid::kHistoryTitle);
     m_heading->setText(title);
     setAccessibleName(title);
     m_icon->setPixmap(PanelStyle::icon(QStringLiteral("history-clock"),
                                        QStringLiteral("document-open-recent"),
                                        PanelStyle::color(PanelColor::Primary, palette()))
                           .pixmap(QSize(16, 16), devicePixelRatioF()));
-    m_empty->setText(m_localizer.text(QStringLiteral("history_empty")));
-    const QString clearAllText = m_localizer.text(QStringLiteral("history_clear_all"));
+    m_empty->setText(m_localizer.text(textid::kHistoryEmpty));
+    const QString clearAllText = m_localizer.text(textid::kHistoryClearAll);
     m_clearAll->setText(clearAllText);
     m_clearAll->setAccessibleName(clearAllText);
-    const QString deleteText = m_localizer.text(QStringLiteral("history_delete_one"));
+    const QString deleteText = m_localizer.text(textid::kHistoryDeleteOne);
     for (HistoryPopoverRow* row : std::as_const(m_rows))
         row->setDeleteText(deleteText);
     if (isVisible())
@@ -177,7 +178,7 @@ void HistoryPopover::rebuild() {
     const bool deleteFocused = focused && m_list->isAncestorOf(focused);
     if (deleteFocused)
         setFocus(Qt::OtherFocusReason);
-    const QString deleteText = m_localizer.text(QStringLiteral("history_delete_one"));
+    const QString deleteText = m_localizer.text(textid::kHistoryDeleteOne);
     while (m_rows.size() < profiles.size()) {
         auto* row = new HistoryPopoverRow(m_list);
         row->setDeleteText(deleteText);

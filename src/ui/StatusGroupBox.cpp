@@ -6,6 +6,7 @@
 #include "StatusDot.h"
 #include "StatusPanelModel.h"
 #include "StatusRow.h"
+#include "TextIds.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -103,24 +104,24 @@ QWidget* StatusGroupBox::makeSection(const QString& name, QLabel*& heading, QVBo
 }
 
 void StatusGroupBox::refresh() {
-    setTitle(m_localizer.text(QStringLiteral("network_status_title")));
+    setTitle(m_localizer.text(textid::kNetworkStatusTitle));
     const std::optional<GatewayStatusDetail>& status = m_manager.currentStatus();
     m_empty->setVisible(!status);
     m_content->setVisible(status.has_value());
     if (!status) {
-        m_empty->setText(m_localizer.text(QStringLiteral("network_status_empty")));
+        m_empty->setText(m_localizer.text(textid::kNetworkStatusEmpty));
         return;
     }
     const Localizer& localizer = m_localizer;
     const StatusPanelModel model(
-        *status, [&localizer](const QString& key) { return localizer.processText(key); });
+        *status, [&localizer](QAnyStringView id) { return localizer.processText(id); });
     showSnapshot(model);
 }
 
 void StatusGroupBox::showSnapshot(const StatusPanelModel& model) {
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
         const StatusPanelModel::Row& row = model.rows().at(i);
-        m_rows.at(i)->setContent(m_localizer.text(row.titleKey), row.value,
+        m_rows.at(i)->setContent(m_localizer.text(row.titleId), row.value,
                                  valueColor(row.emphasis));
     }
     showEndpoints(model);
@@ -130,7 +131,7 @@ void StatusGroupBox::showSnapshot(const StatusPanelModel& model) {
 void StatusGroupBox::showEndpoints(const StatusPanelModel& model) {
     const QList<StatusPanelModel::Endpoint>& endpoints = model.endpoints();
     m_endpointSection->setVisible(!endpoints.isEmpty());
-    m_endpointHeading->setText(m_localizer.text(QStringLiteral("status_row_endpoints_title")));
+    m_endpointHeading->setText(m_localizer.text(textid::kStatusRowEndpointsTitle));
     while (m_endpointLines.size() < endpoints.size())
         m_endpointLines.append(makeEndpointLine());
     while (m_endpointLines.size() > endpoints.size())
@@ -146,7 +147,7 @@ void StatusGroupBox::showEndpoints(const StatusPanelModel& model) {
 void StatusGroupBox::showRemoteManagement(const StatusPanelModel& model) {
     const QList<QString>& entries = model.remoteManagement();
     m_remoteSection->setVisible(!entries.isEmpty());
-    m_remoteHeading->setText(m_localizer.text(QStringLiteral("status_row_remote_mgmt_title")));
+    m_remoteHeading->setText(m_localizer.text(textid::kStatusRowRemoteMgmtTitle));
     while (m_remoteLines.size() < entries.size()) {
         ElidedValueLabel* line = makeAddressLabel(m_remoteSection);
         m_remoteLayout->addWidget(line);
