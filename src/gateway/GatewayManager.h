@@ -23,6 +23,10 @@ class GatewayManager final : public QObject {
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
     Q_PROPERTY(QString lastStatusJSON READ lastStatusJSON NOTIFY lastStatusJSONChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(std::optional<fernpoint::GatewayStatusDetail> currentStatus READ currentStatus NOTIFY
+                   currentStatusChanged)
+    Q_PROPERTY(std::optional<QString> lastErrorMessage READ lastErrorMessage WRITE
+                   setLastErrorMessage NOTIFY lastErrorMessageChanged)
 
 public:
     static constexpr double kPollingIntervalSeconds = 5.0;
