@@ -67,9 +67,8 @@ struct Popover {
     // The rows listed; a removed row leaves the list's layout at once and is deleted later.
     QList<HistoryPopoverRow*> rows() const {
         QList<HistoryPopoverRow*> listed = popover.findChildren<HistoryPopoverRow*>();
-        listed.removeIf([](HistoryPopoverRow* row) {
-            return row->parentWidget()->layout()->indexOf(row) < 0;
-        });
+        listed.removeIf(
+            [](HistoryPopoverRow* row) { return row->parentWidget()->layout()->indexOf(row) < 0; });
         return listed;
     }
     int currentRow() const {
