@@ -2,11 +2,12 @@
 
 #include "GatewayManager.h"
 #include "HistoryFile.h"
-#include "InterruptWatcher.h"
 #include "NetworkIdText.h"
 #include "NetworkProfileStore.h"
 #include "StatusReplyEffect.h"
 #include "TerminalOutput.h"
+#include "TextIds.h"
+#include "UnixSignalWatcher.h"
 #include "UsageText.h"
 
 #include <QCoreApplication>
@@ -87,7 +88,7 @@ void CommandRunner::showStatus(bool asJson) {
             if (asJson) {
                 const std::optional<QString>& text = result.value().statusJSON;
                 if (!text) {
-                    refuse(m_lookup(QStringLiteral("ctl_status_no_json")));
+                    refuse(m_lookup(textid::kCtlStatusNoJson));
                     return;
                 }
                 // The helper's text untouched: D-Bus carries it as UTF-8, and so does the output.
@@ -147,7 +148,7 @@ void CommandRunner::changeNat(bool enabled) {
                 return;
             }
             if (statusReplyEffect(result).uiRunning) {
-                refuse(m_lookup(QStringLiteral("ctl_nat_refused_running")));
+                refuse(m_lookup(textid::kCtlNatRefusedRunning));
                 return;
             }
             m_client.setNat(enabled, onMainThread<Nothing>([this](HelperResult<Nothing> reply) {
@@ -160,8 +161,7 @@ void CommandRunner::showHistory() {
     const QString path = historyFilePath();
     const HistoryFileContent content = readHistoryFile(path);
     if (!content.profiles) {
-        refuse(
-            m_lookup(QStringLiteral("ctl_history_unreadable")).arg(path, content.errorDescription));
+        refuse(m_lookup(textid::kCtlHistoryUnreadable).arg(path, content.errorDescription));
         return;
     }
     TerminalOutput::write(historyReport(sortedNewestFirst(*content.profiles), m_lookup));
@@ -169,8 +169,8 @@ void CommandRunner::showHistory() {
 }
 
 void CommandRunner::watch() {
-    m_interrupts = new InterruptWatcher(this);
-    connect(m_interrupts, &InterruptWatcher::interrupted, this,
+    m_interrupts = new UnixSignalWatcher(this);
+    connect(m_interrupts, &UnixSignalWatcher::signalReceived, this,
             [this] { finish(ExitStatus::Success); });
     // The window's period; a precise timer never fires early.
     m_watchTimer = new QTimer(this);

@@ -14,7 +14,7 @@ class QTimer;
 
 namespace fernpoint {
 
-class InterruptWatcher;
+class UnixSignalWatcher;
 
 // Carries out one fernpointctl request on the event loop: asks the helper, prints the outcome
 // and announces the exit status once. Everything that decides something (the Network ID rule,
@@ -54,7 +54,7 @@ private:
     TextLookup m_lookup;
     bool m_finished = false;
     QTimer* m_watchTimer = nullptr;
-    InterruptWatcher* m_interrupts = nullptr;
+    UnixSignalWatcher* m_interrupts = nullptr;
     std::optional<QString> m_lastWatchLine;
 };
 

@@ -1,7 +1,8 @@
 #include "TerminalText.h"
 
 #include "HistoryActions.h"
-#include "StatusRows.h"
+#include "StatusPanelModel.h"
+#include "TextIds.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -53,26 +54,24 @@ QString oneLine(QString text) {
 }
 
 QString indicatorText(bool isRunning, const TextLookup& lookup) {
-    return isRunning
-               ? kConnectedMark + QLatin1Char(' ') + lookup(QStringLiteral("status_connected"))
-               : kDisconnectedMark + QLatin1Char(' ') +
-                     lookup(QStringLiteral("status_disconnected"));
+    return isRunning ? kConnectedMark + QLatin1Char(' ') + lookup(textid::kStatusConnected)
+                     : kDisconnectedMark + QLatin1Char(' ') + lookup(textid::kStatusDisconnected);
 }
 
 } // namespace
 
 QString statusReport(const StatusReplyEffect& effect, const TextLookup& lookup) {
     QString out = indicatorText(effect.isRunning, lookup) + QLatin1Char('\n');
-    out += lookup(QStringLiteral("network_status_title")) + QLatin1Char('\n');
+    out += lookup(textid::kNetworkStatusTitle) + QLatin1Char('\n');
     if (!effect.snapshot) {
-        out += kIndent + lookup(QStringLiteral("network_status_empty")) + QLatin1Char('\n');
+        out += kIndent + lookup(textid::kNetworkStatusEmpty) + QLatin1Char('\n');
         return out;
     }
 
-    const StatusRows rows(*effect.snapshot, lookup);
+    const StatusPanelModel rows(*effect.snapshot, lookup);
     QStringList titles;
-    for (const StatusRows::Row& row : rows.rows())
-        titles.append(lookup(row.titleKey));
+    for (const StatusPanelModel::Row& row : rows.rows())
+        titles.append(lookup(row.titleId));
     const int titleWidth = widest(titles);
     for (qsizetype i = 0; i < rows.rows().size(); ++i) {
         out += kIndent + padded(titles.at(i), titleWidth) + kColumnGap +
@@ -80,15 +79,14 @@ QString statusReport(const StatusReplyEffect& effect, const TextLookup& lookup) 
     }
     // As in the window, an empty list shows nothing, not even its heading.
     if (!rows.endpoints().isEmpty()) {
-        out += lookup(QStringLiteral("status_row_endpoints_title")) + QLatin1Char('\n');
-        for (const StatusRows::Endpoint& endpoint : rows.endpoints()) {
-            const bool reachable = endpoint.dotColor == PanelColor::Green;
-            out += kIndent + (reachable ? kReachableMark : kUnreachableMark) + QLatin1Char(' ') +
-                   oneLine(endpoint.address) + QLatin1Char('\n');
+        out += lookup(textid::kStatusRowEndpointsTitle) + QLatin1Char('\n');
+        for (const StatusPanelModel::Endpoint& endpoint : rows.endpoints()) {
+            out += kIndent + (endpoint.reachable ? kReachableMark : kUnreachableMark) +
+                   QLatin1Char(' ') + oneLine(endpoint.address) + QLatin1Char('\n');
         }
     }
     if (!rows.remoteManagement().isEmpty()) {
-        out += lookup(QStringLiteral("status_row_remote_mgmt_title")) + QLatin1Char('\n');
+        out += lookup(textid::kStatusRowRemoteMgmtTitle) + QLatin1Char('\n');
         for (const QString& address : rows.remoteManagement())
             out += kIndent + oneLine(address) + QLatin1Char('\n');
     }
@@ -100,23 +98,23 @@ QString watchStateLine(const StatusReplyEffect& effect, const TextLookup& lookup
         return oneLine(*effect.errorLine);
     const QString indicator = indicatorText(effect.isRunning, lookup);
     if (!effect.snapshot)
-        return indicator + kColumnGap + lookup(QStringLiteral("network_status_empty"));
+        return indicator + kColumnGap + lookup(textid::kNetworkStatusEmpty);
     const GatewayStatusDetail& detail = *effect.snapshot;
-    const auto field = [&lookup](const char* key, const QString& value) {
-        return kColumnGap + lookup(QLatin1StringView(key)) + QStringLiteral(": ") + oneLine(value);
+    const auto field = [&lookup](const char* id, const QString& value) {
+        return kColumnGap + lookup(id) + QStringLiteral(": ") + oneLine(value);
     };
-    return indicator + field("status_row_conn_state", detail.statusText) +
-           field("status_row_core_state", StatusRows::optionalText(detail.coreState)) +
-           field("status_row_peer_count", StatusRows::integerText(detail.peerCount));
+    return indicator + field(textid::kStatusRowConnState, detail.statusText) +
+           field(textid::kStatusRowCoreState, StatusPanelModel::optionalText(detail.coreState)) +
+           field(textid::kStatusRowPeerCount, StatusPanelModel::integerText(detail.peerCount));
 }
 
 QString historyReport(const QList<NetworkProfile>& profiles, const TextLookup& lookup) {
     if (profiles.isEmpty())
-        return lookup(QStringLiteral("history_empty")) + QLatin1Char('\n');
+        return lookup(textid::kHistoryEmpty) + QLatin1Char('\n');
 
-    QStringList titles{lookup(QStringLiteral("ctl_history_heading_network"))};
-    QStringList ids{lookup(QStringLiteral("network_id_label"))};
-    QStringList times{lookup(QStringLiteral("ctl_history_heading_last_used"))};
+    QStringList titles{lookup(textid::kCtlHistoryHeadingNetwork)};
+    QStringList ids{lookup(textid::kNetworkIdLabel)};
+    QStringList times{lookup(textid::kCtlHistoryHeadingLastUsed)};
     for (const NetworkProfile& profile : profiles) {
         titles.append(oneLine(HistoryActions::rowTitle(profile)));
         ids.append(oneLine(profile.networkID));
@@ -138,7 +136,7 @@ QString lastUsedText(double lastUsedAt) {
     constexpr double kFirst = -62135596800.0;
     constexpr double kLast = 253402300799.0;
     if (!std::isfinite(seconds) || seconds < kFirst || seconds > kLast)
-        return QString(StatusRows::kAbsentValue);
+        return QString(StatusPanelModel::kAbsentValue);
     const auto milliseconds = static_cast<qint64>(std::floor(seconds * 1000.0));
     return QDateTime::fromMSecsSinceEpoch(milliseconds)
         .toLocalTime()

@@ -3,6 +3,7 @@
 #include "NetworkProfile.h"
 #include "StatusReplyEffect.h"
 
+#include <QAnyStringView>
 #include <QList>
 #include <QString>
 
@@ -12,7 +13,7 @@ namespace fernpoint {
 
 // What fernpointctl prints, as text. The words come from the interface string tables through the
 // lookup, in the language of the process.
-using TextLookup = std::function<QString(const QString& key)>;
+using TextLookup = std::function<QString(QAnyStringView id)>;
 
 // The indicator line, the status group (nine rows, or the empty text when there is no
 // snapshot), the endpoints and the remote management addresses, as the window shows them.

@@ -4,6 +4,7 @@
 #include "CtlRequest.h"
 #include "ExitStatus.h"
 #include "HelperClient.h"
+#include "HelperContract.h"
 #include "Localizer.h"
 #include "TerminalOutput.h"
 #include "UsageText.h"
@@ -30,7 +31,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fernpointctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(FERNPOINT_VERSION));
+    QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
     g_verbose = qEnvironmentVariable("FERNPOINTCTL_VERBOSE") == QLatin1StringView("1");
     qInstallMessageHandler(quietMessages);
 
@@ -46,7 +47,7 @@ int main(int argc, char* argv[]) {
     const fernpoint::Localizer localizer;
     fernpoint::CommandRunner runner(
         fernpoint::HelperClient::shared(),
-        [&localizer](const QString& key) { return localizer.processText(key); });
+        [&localizer](QAnyStringView id) { return localizer.processText(id); });
     QObject::connect(&runner, &fernpoint::CommandRunner::finished, &app,
                      [](int exitStatus) { QCoreApplication::exit(exitStatus); });
     // Started from inside the loop, so that a command finishing at once still ends it.

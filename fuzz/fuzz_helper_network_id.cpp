@@ -3,6 +3,8 @@
 #include "FuzzCheck.h"
 #include "NetworkIdRule.h"
 
+#include <QRegularExpression>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -10,26 +12,16 @@ using namespace fernpoint;
 
 namespace {
 
-bool isSixteenAsciiHexDigits(const QString& text)
-{
-    if (text.size() != 16)
-        return false;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool hex = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') ||
-                         (u >= u'A' && u <= u'F');
-        if (!hex)
-            return false;
-    }
-    return true;
+bool isSixteenAsciiHexDigits(const QString& text) {
+    static const QRegularExpression rule(QStringLiteral("\\A[0-9A-Fa-f]{16}\\z"));
+    return rule.match(text).hasMatch();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),
-                                           static_cast<qsizetype>(size));
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const bool accepted = isValidNetworkId(text);
     FUZZ_CHECK(accepted == isSixteenAsciiHexDigits(text));
     if (!accepted)

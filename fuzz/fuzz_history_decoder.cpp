@@ -8,8 +8,7 @@
 
 using namespace fernpoint;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const DecodeResult decoded = decodeProfiles(bytes);
     if (!decoded.profiles) {

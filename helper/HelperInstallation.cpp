@@ -35,7 +35,7 @@ bool systemdIsRunning() {
 
 bool nameHasOwner(QDBusConnection& bus) {
     QDBusMessage call = busDaemonCall(QStringLiteral("NameHasOwner"));
-    call << QString(build::kHelperBusName);
+    call << QString(contract::kBusName);
     const QDBusMessage reply = bus.call(call, QDBus::Block, kBusCallTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
@@ -54,10 +54,10 @@ bool HelperInstallation::install(int programFd) {
     // The activation file comes last: the bus offers the helper only once everything it needs
     // is in place.
     const QList<File> files = {
-        {m_layout.busPolicyPath(), QStringLiteral("%1.conf").arg(build::kHelperBusName)},
-        {m_layout.polkitActionPath(), QStringLiteral("%1.policy").arg(build::kHelperBusName)},
+        {m_layout.busPolicyPath(), QStringLiteral("%1.conf").arg(contract::kBusName)},
+        {m_layout.polkitActionPath(), QStringLiteral("%1.policy").arg(contract::kBusName)},
         {m_layout.systemdUnitPath(), QString(build::kHelperUnit)},
-        {m_layout.activationFilePath(), QStringLiteral("%1.service").arg(build::kHelperBusName)},
+        {m_layout.activationFilePath(), QStringLiteral("%1.service").arg(contract::kBusName)},
     };
 
     AtomicFileStager stager;
@@ -127,7 +127,7 @@ QStringList HelperInstallation::announceChange(QDBusConnection& bus, bool stopRu
     if (!stopRunningHelper)
         return warnings;
     QDBusMessage pidCall = busDaemonCall(QStringLiteral("GetConnectionUnixProcessID"));
-    pidCall << QString(build::kHelperBusName);
+    pidCall << QString(contract::kBusName);
     const QDBusMessage pidReply = bus.call(pidCall, QDBus::Block, kBusCallTimeoutMs);
     if (pidReply.type() != QDBusMessage::ReplyMessage)
         return warnings; // no helper runs

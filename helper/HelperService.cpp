@@ -35,7 +35,7 @@ HelperService::HelperService(SimulatedGatewayCore& core, Authorizer& authorizer,
 
 QStringList HelperService::Ping() {
     logCall(QStringLiteral("Ping"), message().service(), QStringLiteral("ok"));
-    return {QString(build::kHelperVersion)};
+    return {QString(contract::kVersion)};
 }
 
 bool HelperService::GatewayStatus(QStringList& statusJSON, bool& isRunning) {

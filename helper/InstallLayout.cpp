@@ -49,16 +49,15 @@ QString InstallLayout::programPath() const {
 
 QString InstallLayout::activationFilePath() const {
     return under(QStringLiteral("/usr/local/share/dbus-1/system-services/%1.service")
-                     .arg(build::kHelperBusName));
+                     .arg(contract::kBusName));
 }
 
 QString InstallLayout::busPolicyPath() const {
-    return under(QStringLiteral("/etc/dbus-1/system.d/%1.conf").arg(build::kHelperBusName));
+    return under(QStringLiteral("/etc/dbus-1/system.d/%1.conf").arg(contract::kBusName));
 }
 
 QString InstallLayout::polkitActionPath() const {
-    return under(
-        QStringLiteral("/usr/share/polkit-1/actions/%1.policy").arg(build::kHelperBusName));
+    return under(QStringLiteral("/usr/share/polkit-1/actions/%1.policy").arg(contract::kBusName));
 }
 
 QString InstallLayout::systemdUnitPath() const {

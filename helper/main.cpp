@@ -10,7 +10,7 @@
 #include "InstallLayout.h"
 #include "PolkitAuthorizer.h"
 #include "SimulatedGatewayCore.h"
-#include "TerminationSignalWatcher.h"
+#include "UnixSignalWatcher.h"
 #include "UnrestrictedAuthorizer.h"
 
 #include <QCoreApplication>
@@ -133,19 +133,18 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
 
     HelperService service(core, *authorizer, uninstall);
     new HelperAdaptor(&service);
-    if (!bus.registerObject(build::kHelperObjectPath, &service, QDBusConnection::ExportAdaptors))
-        return failWith(QStringLiteral("cannot register %1").arg(build::kHelperObjectPath));
-    if (!bus.registerService(build::kHelperBusName)) {
+    if (!bus.registerObject(contract::kObjectPath, &service, QDBusConnection::ExportAdaptors))
+        return failWith(QStringLiteral("cannot register %1").arg(contract::kObjectPath));
+    if (!bus.registerService(contract::kBusName)) {
         return failWith(QStringLiteral("cannot own %1 on %2: %3")
-                            .arg(build::kHelperBusName, busDescription, bus.lastError().message()));
+                            .arg(contract::kBusName, busDescription, bus.lastError().message()));
     }
 
-    TerminationSignalWatcher signals;
-    QObject::connect(&signals, &TerminationSignalWatcher::terminationRequested, &app,
-                     [](int signalNumber) {
-                         logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
-                         QCoreApplication::exit(0);
-                     });
+    UnixSignalWatcher signals;
+    QObject::connect(&signals, &UnixSignalWatcher::signalReceived, &app, [](int signalNumber) {
+        logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
+        QCoreApplication::exit(0);
+    });
     QObject::connect(&service, &HelperService::uninstalled, &app, [&bus]() {
         // A round trip to the bus after the answer: it is on the wire before the program ends.
         bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
@@ -168,9 +167,9 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
     });
 
     logLine(QStringLiteral("%1 serving %2 on %3")
-                .arg(build::kHelperVersion, build::kHelperBusName, busDescription));
+                .arg(contract::kVersion, contract::kBusName, busDescription));
     const int status = app.exec();
-    bus.unregisterService(build::kHelperBusName);
+    bus.unregisterService(contract::kBusName);
     return status;
 }
 
@@ -186,7 +185,7 @@ int main(int argc, char* argv[]) {
         std::fputs(HelperCommandLine::usage().toUtf8().constData(), stdout);
         return 0;
     case HelperCommandLine::Mode::Version:
-        std::printf("%s\n", QString(build::kHelperVersion).toUtf8().constData());
+        std::printf("%s\n", QString(contract::kVersion).toUtf8().constData());
         return 0;
     case HelperCommandLine::Mode::Install:
     case HelperCommandLine::Mode::Uninstall:

@@ -76,7 +76,8 @@ export XDG_CACHE_HOME="$HOME/.cache" XDG_STATE_HOME="$HOME/.local/state"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$XDG_CONFIG_HOME/FernPoint" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
 mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
-printf '[General]\nfernpoint.helper.installedVersion=1.0.4\n' >"$XDG_CONFIG_HOME/FernPoint/fernpoint.conf"
+printf '[General]\nfernpoint.helper.installedVersion=%s\n' "$("$build/bin/fernpoint-helper" --version)" \
+  >"$XDG_CONFIG_HOME/FernPoint/fernpoint.conf"
 # One network used before, so that the window opens with its Network ID filled in.
 demo_network=8056c2e21c000001
 mkdir -p "$XDG_DATA_HOME/FernPoint"
@@ -86,11 +87,13 @@ printf '[{"networkID":"%s","name":"","desc":"","lastUsedAt":%s}]' "$demo_network
 export DBUS_SYSTEM_BUS_ADDRESS=$system_bus
 export DBUS_SESSION_BUS_ADDRESS=$session_bus
 
+# The helper's bus name as this build knows it.
+helper_bus_name=$(sed -n 's/.*kBusName{"\(.*\)"}.*/\1/p' "$build/contract/HelperContract.h")
 "$build/bin/fernpoint-helper" --no-authorization </dev/null &
 pids+=($!)
 for _ in $(seq 50); do
   if dbus-send --bus="$system_bus" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-       org.freedesktop.DBus.NameHasOwner string:com.lunacore.sdwan.fernpoint.helper 2>/dev/null |
+       org.freedesktop.DBus.NameHasOwner "string:$helper_bus_name" 2>/dev/null |
      grep -q 'boolean true'; then
     break
   fi

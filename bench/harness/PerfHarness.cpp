@@ -11,6 +11,7 @@
 #include "BenchSupport.h"
 #include "DBusHelperClient.h"
 #include "GatewayManager.h"
+#include "HelperContract.h"
 #include "HistoryRecorder.h"
 #include "NetworkProfileStore.h"
 #include "PrivateBus.h"
@@ -167,7 +168,8 @@ public:
         QDir().mkpath(m_home.configHome() + QStringLiteral("/FernPoint"));
         QFile config(m_home.configHome() + QStringLiteral("/FernPoint/fernpoint.conf"));
         if (config.open(QIODevice::WriteOnly))
-            config.write("[General]\nfernpoint.helper.installedVersion=1.0.4\n");
+            config.write("[General]\nfernpoint.helper.installedVersion=" +
+                         QByteArray(fernpoint::contract::kVersion.data()) + "\n");
     }
     ~Surroundings() { stopHelper(); }
 
@@ -191,8 +193,7 @@ public:
         clock.start();
         bool owned = false;
         while (!owned && clock.elapsed() < 10000) {
-            owned = probe.interface()->isServiceRegistered(
-                QStringLiteral("com.lunacore.sdwan.fernpoint.helper"));
+            owned = probe.interface()->isServiceRegistered(fernpoint::contract::kBusName);
             if (!owned)
                 QTest::qWait(50);
         }
@@ -396,7 +397,7 @@ GrowthFigures measureGrowth(const Settings& settings) {
         return figures;
 
     // Each applied answer asks for the next one, by firing the controller's own polling timer.
-    QTimer* timer = const_cast<QTimer*>(manager.statusTimer());
+    auto* timer = manager.findChild<QTimer*>(QStringLiteral("statusPollTimer"));
     const QMetaMethod timeout = QMetaMethod::fromSignal(&QTimer::timeout);
     int applied = 0;
     bool failed = false;

@@ -1,10 +1,15 @@
 #include "AppDelegate.h"
+#include "ContentController.h"
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
 #include "FirstFrameReporter.h"
+#include "GatewayManager.h"
 #include "HelperClient.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
+#include "HistoryRecorder.h"
 #include "Localizer.h"
+#include "NetworkProfileStore.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -17,7 +22,7 @@ int main(int argc, char* argv[]) {
     fernpoint::FirstFrameReporter firstFrameReporter(app);
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(FERNPOINT_VERSION));
+    QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("FernPoint"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lunacore.fernpoint"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/com.lunacore.fernpoint.svg")));
@@ -33,12 +38,18 @@ int main(int argc, char* argv[]) {
         fernpoint::AppDelegate::LaunchOutcome::Terminate)
         return 0;
 
+    // The window's state lives as long as the process: closing the window only hides it.
     QSettings settings;
+    fernpoint::GatewayManager manager(fernpoint::HelperClient::shared());
+    // The user's own history (networks.json in the data folder).
+    fernpoint::NetworkProfileStore store;
+    // Sees every published status, so the history learns each network's name and description.
+    fernpoint::HistoryRecorder recorder(manager, store);
+    fernpoint::ContentController controller(manager, store, fernpoint::HelperInstaller::shared(),
+                                            localizer, settings);
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("FernPoint"));
-    window.setCentralWidget(new fernpoint::ContentView(fernpoint::HelperClient::shared(),
-                                                       fernpoint::HelperInstaller::shared(),
-                                                       localizer, settings));
+    window.setCentralWidget(new fernpoint::ContentView(controller));
     delegate.setMainWindow(&window);
     window.show();
     return QCoreApplication::exec();

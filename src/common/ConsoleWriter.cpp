@@ -3,17 +3,10 @@
 #include <QByteArray>
 
 #include <cstdio>
-#include <mutex>
 #include <utility>
 
 namespace fernpoint {
 namespace {
-
-// The installer may report from a worker thread while the controller reports from the main one.
-std::mutex& sinkMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 ConsoleWriter::Sink& currentSink() {
     static ConsoleWriter::Sink sink;
@@ -23,7 +16,6 @@ ConsoleWriter::Sink& currentSink() {
 } // namespace
 
 void ConsoleWriter::writeLine(const QString& line) {
-    const std::lock_guard lock(sinkMutex());
     if (const Sink& sink = currentSink()) {
         sink(line);
         return;
@@ -35,7 +27,6 @@ void ConsoleWriter::writeLine(const QString& line) {
 }
 
 ConsoleWriter::Sink ConsoleWriter::setSink(Sink sink) {
-    const std::lock_guard lock(sinkMutex());
     return std::exchange(currentSink(), std::move(sink));
 }
 

@@ -161,6 +161,7 @@ void GatewayManager::startStatusPolling(double intervalSeconds) {
     // A child timer cannot outlive the controller, so its connection to `this` is a weak hold.
     // A precise timer never fires before the full period has passed.
     m_statusTimer = new QTimer(this);
+    m_statusTimer->setObjectName(QStringLiteral("statusPollTimer"));
     m_statusTimer->setTimerType(Qt::PreciseTimer);
     m_statusTimer->setInterval(timerMilliseconds(intervalSeconds));
     connect(m_statusTimer, &QTimer::timeout, this, &GatewayManager::queryStatus);

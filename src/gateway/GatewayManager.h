@@ -23,6 +23,10 @@ class GatewayManager final : public QObject {
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
     Q_PROPERTY(QString lastStatusJSON READ lastStatusJSON NOTIFY lastStatusJSONChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(std::optional<fernpoint::GatewayStatusDetail> currentStatus READ currentStatus NOTIFY
+                   currentStatusChanged)
+    Q_PROPERTY(std::optional<QString> lastErrorMessage READ lastErrorMessage WRITE
+                   setLastErrorMessage NOTIFY lastErrorMessageChanged)
 
 public:
     static constexpr double kPollingIntervalSeconds = 5.0;
@@ -48,11 +52,9 @@ public:
     void startGateway();
     void stopGateway();
     void applyNatSetting();
-    // Replaces any running polling timer; the first query comes one period after the call.
+    // Replaces any running polling timer (the child named "statusPollTimer"); the first query
+    // comes one period after the call.
     void startStatusPolling(double intervalSeconds);
-
-    // The polling timer, for inspection by tests; null before the first startStatusPolling.
-    const QTimer* statusTimer() const { return m_statusTimer; }
 
 Q_SIGNALS:
     void uiRunningChanged(bool uiRunning);

@@ -81,11 +81,8 @@ DBusHelperClient::~DBusHelperClient() {
 std::shared_ptr<DBusHelperClient::Link> DBusHelperClient::currentLink(QDBusError& error) {
     // The Disconnected signal normally drops a lost connection first; this catches a loss that
     // has not been dispatched yet, so no operation is sent into a dead connection.
-    if (m_link && !m_link->connection.isConnected()) {
-        qWarning().noquote() << QStringLiteral("⚠️ [app] XPC connection invalidated");
-        dropLink(m_link.get());
-        Q_EMIT invalidated();
-    }
+    if (m_link && !m_link->connection.isConnected())
+        invalidate(m_link.get());
     if (!m_link)
         m_link = openLink(error);
     return m_link;
@@ -113,7 +110,7 @@ std::shared_ptr<DBusHelperClient::Link> DBusHelperClient::openLink(QDBusError& e
 
     auto link = std::make_shared<Link>(name, bus);
     const Link* const raw = link.get();
-    link->watcher = std::make_unique<QDBusServiceWatcher>(QString(kFernPointHelperMachService), bus,
+    link->watcher = std::make_unique<QDBusServiceWatcher>(QString(contract::kBusName), bus,
                                                           QDBusServiceWatcher::WatchForOwnerChange);
     // Any change away from an owner means the helper we talked to is gone (it exited, crashed or
     // was replaced); a name that only gains an owner is no interruption.
@@ -128,16 +125,19 @@ std::shared_ptr<DBusHelperClient::Link> DBusHelperClient::openLink(QDBusError& e
     bus.connect(QString(), kLocalPath, kLocalInterface, kDisconnectedSignal, this,
                 SLOT(onBusDisconnected()));
     link->proxy = std::make_unique<ComLunacoreSdwanFernpointHelperInterface>(
-        QString(kFernPointHelperMachService), QString(kFernPointHelperObjectPath), bus);
+        QString(contract::kBusName), QString(contract::kObjectPath), bus);
     return link;
 }
 
 void DBusHelperClient::onBusDisconnected() {
     // Only the live link is subscribed (a dropped one unsubscribes), so this is always it.
-    if (!m_link)
-        return;
+    if (m_link)
+        invalidate(m_link.get());
+}
+
+void DBusHelperClient::invalidate(const Link* link) {
     qWarning().noquote() << QStringLiteral("⚠️ [app] XPC connection invalidated");
-    dropLink(m_link.get());
+    dropLink(link);
     Q_EMIT invalidated();
 }
 
@@ -184,11 +184,8 @@ void DBusHelperClient::dispatch(QLatin1StringView method, QLatin1StringView sign
             }
             const QDBusError error =
                 reply.type() == QDBusMessage::ErrorMessage ? QDBusError(reply) : finished->error();
-            if (error.type() == QDBusError::Disconnected && m_link == link) {
-                qWarning().noquote() << QStringLiteral("⚠️ [app] XPC connection invalidated");
-                dropLink(link.get());
-                Q_EMIT invalidated();
-            }
+            if (error.type() == QDBusError::Disconnected && m_link == link)
+                invalidate(link.get());
             onError(error);
         });
 }

@@ -66,6 +66,8 @@ private:
     std::shared_ptr<Link> currentLink(QDBusError& error);
     std::shared_ptr<Link> openLink(QDBusError& error);
     void dropLink(const Link* link);
+    // The bus connection of the live link is lost: drop it and say so.
+    void invalidate(const Link* link);
     void dispatch(QLatin1StringView method, QLatin1StringView signature, const Send& send,
                   OnReply onReply, OnError onError);
     void sendCommand(QLatin1StringView method, const Send& send,

@@ -19,6 +19,8 @@ QList<NetworkProfile> sortedNewestFirst(QList<NetworkProfile> profiles);
 // rewritten atomically after every change.
 class NetworkProfileStore final : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QList<fernpoint::NetworkProfile> profiles READ profiles WRITE setProfiles NOTIFY
+                   profilesChanged)
 
 public:
     // Seconds since 2001-01-01 00:00:00 UTC.

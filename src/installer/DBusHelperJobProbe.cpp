@@ -1,6 +1,6 @@
 #include "DBusHelperJobProbe.h"
 
-#include "HelperInstaller.h"
+#include "HelperContract.h"
 
 #include <QDBusMessage>
 
@@ -23,7 +23,7 @@ DBusHelperJobProbe::DBusHelperJobProbe(const QDBusConnection& bus)
 bool DBusHelperJobProbe::isHelperJobPresent() {
     if (!m_bus.isConnected())
         return false;
-    const QString name = HelperInstaller::helperLabel;
+    const QString name = contract::kBusName;
 
     const QDBusMessage activatable = m_bus.call(busCall(QStringLiteral("ListActivatableNames")),
                                                 QDBus::Block, kBusCallTimeoutMs);

@@ -2,6 +2,7 @@
 
 #include "BundledHelperProgram.h"
 #include "DBusHelperJobProbe.h"
+#include "HelperContract.h"
 #include "HelperJobProbe.h"
 #include "PkexecRunner.h"
 #include "PrivilegedRunner.h"
@@ -65,7 +66,7 @@ void HelperInstaller::ensureHelperInstalled(const Completion& completion) {
     const bool jobPresent = m_probe.isHelperJobPresent();
     const QVariant stored = m_settings.value(installedVersionKey);
     // Plain text equality: "1.0.5" or "1.0.04" are other versions, replaced like older ones.
-    if (jobPresent && stored.isValid() && stored.toString() == requiredHelperVersion) {
+    if (jobPresent && stored.isValid() && stored.toString() == contract::kVersion) {
         completion(std::nullopt);
         return;
     }
@@ -81,7 +82,7 @@ void HelperInstaller::install(const Completion& completion) {
     }
     switch (outcome.exitCode) {
     case 0:
-        m_settings.setValue(installedVersionKey, QString(requiredHelperVersion));
+        m_settings.setValue(installedVersionKey, QString(contract::kVersion));
         m_settings.sync();
         completion(std::nullopt);
         return;

@@ -18,8 +18,6 @@ class PrivilegedRunner;
 // installs it with an administrator's authorization when it is not.
 class HelperInstaller final {
 public:
-    static constexpr QLatin1StringView helperLabel{"com.lunacore.sdwan.fernpoint.helper"};
-    static constexpr QLatin1StringView requiredHelperVersion{"1.0.4"};
     static constexpr QLatin1StringView installedVersionKey{"fernpoint.helper.installedVersion"};
 
     // Success is an empty optional.

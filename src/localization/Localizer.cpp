@@ -53,12 +53,12 @@ void Localizer::setAppLanguage(const QString& appLanguageRaw) {
     Q_EMIT languageChanged();
 }
 
-QString Localizer::text(const QString& key) const {
-    return lookUp(m_windowTable, key);
+QString Localizer::text(QAnyStringView id) const {
+    return lookUp(m_windowTable, id);
 }
 
-QString Localizer::processText(const QString& key) const {
-    return lookUp(m_processTable, key);
+QString Localizer::processText(QAnyStringView id) const {
+    return lookUp(m_processTable, id);
 }
 
 void Localizer::loadTable(QTranslator& translator, const QLocale& locale) {
@@ -78,11 +78,11 @@ void Localizer::loadTable(QTranslator& translator, const QLocale& locale) {
         qCWarning(lcLocalization).noquote() << "⚠️ [app] cannot load string table" << path;
 }
 
-QString Localizer::lookUp(const QTranslator& translator, const QString& key) {
+QString Localizer::lookUp(const QTranslator& translator, QAnyStringView id) {
+    const QString key = id.toString();
     if (key.isEmpty())
         return key;
-    const QByteArray id = key.toUtf8();
-    const QString found = translator.translate(nullptr, id.constData());
+    const QString found = translator.translate(nullptr, key.toUtf8().constData());
     return found.isNull() ? key : found;
 }
 

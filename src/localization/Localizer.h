@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAnyStringView>
 #include <QLocale>
 #include <QObject>
 #include <QString>
@@ -7,10 +8,10 @@
 
 namespace fernpoint {
 
-// Looks up the interface texts by key. Two languages are in play: the window's language, chosen
-// by the "AppLanguage" setting, for every text of the window; and the process language (the
-// system's), for the few texts that are composed outside the window. A key without a text comes
-// back unchanged.
+// Looks up the interface texts by ID (TextIds.h). Two languages are in play: the window's
+// language, chosen by the "AppLanguage" setting, for every text of the window; and the process
+// language (the system's), for the few texts that are composed outside the window. An ID without
+// a text comes back unchanged.
 class Localizer final : public QObject {
     Q_OBJECT
 
@@ -29,16 +30,16 @@ public:
     const QLocale& windowLocale() const { return m_windowLocale; }
 
     // Window language lookup.
-    QString text(const QString& key) const;
+    QString text(QAnyStringView id) const;
     // Process language lookup.
-    QString processText(const QString& key) const;
+    QString processText(QAnyStringView id) const;
 
 Q_SIGNALS:
     void languageChanged();
 
 private:
     static void loadTable(QTranslator& translator, const QLocale& locale);
-    static QString lookUp(const QTranslator& translator, const QString& key);
+    static QString lookUp(const QTranslator& translator, QAnyStringView id);
 
     QLocale m_processLocale;
     QString m_appLanguageRaw = QStringLiteral("system");

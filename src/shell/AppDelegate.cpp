@@ -1,29 +1,17 @@
 #include "AppDelegate.h"
 
+#include "ConsoleWriter.h"
 #include "HelperInstaller.h"
 #include "InstanceSignal.h"
+#include "ShellLogging.h"
 #include "TrayIcon.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLoggingCategory>
 #include <QWidget>
 
-#include <cstdio>
-
 namespace fernpoint {
-namespace {
-
-Q_LOGGING_CATEGORY(lcShell, "fernpoint.shell")
-
-void writeToStandardOutput(const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
-} // namespace
 
 AppDelegate::AppDelegate(InstanceSignal& instanceSignal, QString lockPath,
                          HelperInstaller& installer, Localizer& localizer, QIcon trayImage,
@@ -33,8 +21,7 @@ AppDelegate::AppDelegate(InstanceSignal& instanceSignal, QString lockPath,
     , m_lock(std::move(lockPath))
     , m_installer(installer)
     , m_localizer(localizer)
-    , m_trayImage(std::move(trayImage))
-    , m_writeLine(writeToStandardOutput) {}
+    , m_trayImage(std::move(trayImage)) {}
 
 AppDelegate::~AppDelegate() {
     if (m_mainWindow)
@@ -72,9 +59,10 @@ AppDelegate::LaunchOutcome AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::runHelperCheck() {
     m_installer.ensureHelperInstalled([this](const std::optional<InstallError>& error) {
         if (error)
-            m_writeLine(QStringLiteral("❌ Helper install failed: ") + error->localizedDescription);
+            ConsoleWriter::writeLine(QStringLiteral("❌ Helper install failed: ") +
+                                     error->localizedDescription);
         else
-            m_writeLine(QStringLiteral("Helper installed"));
+            ConsoleWriter::writeLine(QStringLiteral("Helper installed"));
     });
 }
 

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class QAction;
@@ -33,16 +32,11 @@ public:
         Terminate, // another instance runs and has been asked to show its window
     };
 
-    // Where the helper check writes its one line; standard output (flushed) by default.
-    using LineWriter = std::function<void(const QString&)>;
-
     AppDelegate(InstanceSignal& instanceSignal, QString lockPath, HelperInstaller& installer,
                 Localizer& localizer, QIcon trayImage, QObject* parent = nullptr);
     ~AppDelegate() override;
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
-
-    void setLineWriter(LineWriter writer) { m_writeLine = std::move(writer); }
 
     // The launch sequence. On Terminate the caller exits at once (status 0): no tray icon has
     // been created and no helper check has run.
@@ -69,7 +63,6 @@ private:
     HelperInstaller& m_installer;
     Localizer& m_localizer;
     QIcon m_trayImage;
-    LineWriter m_writeLine;
     std::unique_ptr<TrayIcon> m_trayIcon;
     QPointer<QWidget> m_mainWindow;
     QAction* m_quitShortcut = nullptr;

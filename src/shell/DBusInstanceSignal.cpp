@@ -1,13 +1,11 @@
 #include "DBusInstanceSignal.h"
 
+#include "ShellLogging.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QLoggingCategory>
 
 namespace fernpoint {
-namespace {
-Q_LOGGING_CATEGORY(lcInstanceSignal, "fernpoint.shell")
-}
 
 DBusInstanceSignal::DBusInstanceSignal(const QDBusConnection& bus, QObject* parent)
     : QObject(parent)
@@ -18,9 +16,8 @@ bool DBusInstanceSignal::subscribe(std::function<void()> handler) {
     if (m_subscribed)
         return true;
     if (!m_bus.isConnected()) {
-        qCWarning(lcInstanceSignal).noquote()
-            << QStringLiteral("⚠️ [app] session bus unavailable: ") +
-                   m_bus.lastError().message();
+        qCWarning(lcShell).noquote() << QStringLiteral("⚠️ [app] session bus unavailable: ") +
+                                            m_bus.lastError().message();
         return false;
     }
     // Any sender: the second instance has its own unique name on the bus.

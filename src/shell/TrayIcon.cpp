@@ -1,6 +1,7 @@
 #include "TrayIcon.h"
 
 #include "Localizer.h"
+#include "TextIds.h"
 
 #include <QAction>
 #include <QMenu>
@@ -49,13 +50,9 @@ bool TrayIcon::show() {
     return true;
 }
 
-bool TrayIcon::isShown() const {
-    return m_icon->isVisible();
-}
-
 void TrayIcon::retranslate() {
-    m_toggleAction->setText(m_localizer.text(QStringLiteral("tray_show_hide")));
-    m_quitAction->setText(m_localizer.text(QStringLiteral("tray_quit")));
+    m_toggleAction->setText(m_localizer.text(textid::kTrayShowHide));
+    m_quitAction->setText(m_localizer.text(textid::kTrayQuit));
 }
 
 } // namespace fernpoint

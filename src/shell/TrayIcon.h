@@ -28,7 +28,6 @@ public:
     // Shows the icon when the desktop has a status area. False when it has none: the icon then
     // has no image and no action, and the application runs on without it.
     bool show();
-    bool isShown() const;
 
     QSystemTrayIcon& systemTrayIcon() const { return *m_icon; }
     QAction& toggleAction() const { return *m_toggleAction; }

@@ -4,6 +4,7 @@
 #include "Localizer.h"
 #include "PanelStyle.h"
 #include "StatusDot.h"
+#include "TextIds.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,8 +40,8 @@ QString ConnectionIndicator::text() const {
 void ConnectionIndicator::refresh() {
     const bool running = m_manager.isRunning();
     m_dot->setColor(running ? PanelColor::Green : PanelColor::Gray);
-    m_text->setText(m_localizer.text(running ? QStringLiteral("status_connected")
-                                             : QStringLiteral("status_disconnected")));
+    m_text->setText(
+        m_localizer.text(running ? textid::kStatusConnected : textid::kStatusDisconnected));
     m_textColor = running ? PanelColor::Green : PanelColor::Secondary;
     PanelStyle::applyTextColor(*m_text, m_textColor);
     setAccessibleName(m_text->text());

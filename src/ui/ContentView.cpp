@@ -3,16 +3,14 @@
 #include "ConnectionIndicator.h"
 #include "ContentController.h"
 #include "ErrorBanner.h"
-#include "GatewayManager.h"
 #include "HistoryButton.h"
 #include "HistoryPopover.h"
-#include "HistoryRecorder.h"
 #include "Localizer.h"
 #include "MainButton.h"
-#include "NetworkProfileStore.h"
 #include "PanelStyle.h"
 #include "SegmentedPicker.h"
 #include "StatusGroupBox.h"
+#include "TextIds.h"
 #include "ToggleSwitch.h"
 
 #include <QBoxLayout>
@@ -30,50 +28,32 @@ constexpr int kFieldMaximumWidth = 320;
 constexpr int kNatRowMaximumWidth = 380;
 constexpr qreal kTitlePoints = 17.0;
 
-QString key(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 } // namespace
 
-ContentView::ContentView(HelperClient& client, HelperInstaller& installer, Localizer& localizer,
-                         QSettings& settings, QWidget* parent)
+ContentView::ContentView(ContentController& controller, QWidget* parent)
     : QWidget(parent)
-    , m_localizer(localizer)
-    , m_manager(std::make_unique<GatewayManager>(client))
-    , m_store(std::make_unique<NetworkProfileStore>())
-    , m_controller(
-          std::make_unique<ContentController>(*m_manager, *m_store, installer, localizer, settings))
-    // Sees every published status, so the history learns each network's name and description.
-    , m_recorder(std::make_unique<HistoryRecorder>(*m_manager, *m_store)) {
+    , m_controller(controller)
+    , m_localizer(controller.localizer()) {
     buildLayout();
 
-    connect(m_controller.get(), &ContentController::stateChanged, this, &ContentView::refresh);
+    connect(&m_controller, &ContentController::stateChanged, this, &ContentView::refresh);
     connect(&m_localizer, &Localizer::languageChanged, this, &ContentView::retranslate);
-    connect(m_controller.get(), &ContentController::showHistoryPopoverChanged, this,
+    connect(&m_controller, &ContentController::showHistoryPopoverChanged, this,
             &ContentView::showPopover);
 
-    connect(m_picker, &SegmentedPicker::segmentChosen, m_controller.get(),
+    connect(m_picker, &SegmentedPicker::segmentChosen, &m_controller,
             &ContentController::chooseLanguage);
-    connect(m_networkIdField, &QLineEdit::textEdited, m_controller.get(),
+    connect(m_networkIdField, &QLineEdit::textEdited, &m_controller,
             &ContentController::editNetworkID);
-    connect(m_historyButton, &QAbstractButton::clicked, m_controller.get(),
+    connect(m_historyButton, &QAbstractButton::clicked, &m_controller,
             &ContentController::pressHistoryButton);
-    connect(m_mainButton, &QAbstractButton::clicked, m_controller.get(),
+    connect(m_mainButton, &QAbstractButton::clicked, &m_controller,
             &ContentController::pressMainButton);
     // clicked, not toggled: only the user's changes go through the guarded write.
-    connect(m_natSwitch, &QAbstractButton::clicked, m_controller.get(),
-            &ContentController::changeNat);
+    connect(m_natSwitch, &QAbstractButton::clicked, &m_controller, &ContentController::changeNat);
 
     retranslate();
     refresh();
-}
-
-ContentView::~ContentView() {
-    // The child widgets refer to the controller and the store, which go before QWidget deletes
-    // its children: delete the children first.
-    const QList<QWidget*> children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    qDeleteAll(children);
 }
 
 void ContentView::buildLayout() {
@@ -88,6 +68,7 @@ void ContentView::buildLayout() {
     titleFont.setBold(true);
     m_title->setFont(titleFont);
     m_picker = new SegmentedPicker(this);
+    m_picker->setObjectName(QStringLiteral("languagePicker"));
     m_picker->setFixedWidth(kPickerWidth);
     header->addWidget(m_title, 0, Qt::AlignVCenter);
     header->addStretch(1);
@@ -95,6 +76,7 @@ void ContentView::buildLayout() {
     root->addLayout(header);
 
     m_banner = new ErrorBanner(this);
+    m_banner->setObjectName(QStringLiteral("errorBanner"));
     root->addWidget(m_banner);
 
     // Connection row: the labelled field with the history button, and the main button, all
@@ -110,6 +92,7 @@ void ContentView::buildLayout() {
     auto* fieldRow = new QHBoxLayout;
     fieldRow->setSpacing(8);
     m_networkIdField = new QLineEdit(this);
+    m_networkIdField->setObjectName(QStringLiteral("networkIdField"));
     const QFont mono = PanelStyle::systemFont(PanelStyle::kBodyPoints, true);
     m_networkIdField->setFont(mono);
     m_networkIdField->setMaximumWidth(kFieldMaximumWidth);
@@ -118,11 +101,13 @@ void ContentView::buildLayout() {
                                           Qt::ImhPreferLatin);
     m_networkIdLabel->setBuddy(m_networkIdField);
     m_historyButton = new HistoryButton(this);
+    m_historyButton->setObjectName(QStringLiteral("historyButton"));
     fieldRow->addWidget(m_networkIdField, 1);
     fieldRow->addWidget(m_historyButton, 0, Qt::AlignVCenter);
     fieldColumn->addLayout(fieldRow);
     connection->addLayout(fieldColumn, 1);
     m_mainButton = new MainButton(this);
+    m_mainButton->setObjectName(QStringLiteral("mainButton"));
     connection->addWidget(m_mainButton, 0, Qt::AlignBottom);
     root->addLayout(connection);
 
@@ -132,14 +117,15 @@ void ContentView::buildLayout() {
     auto* natLayout = new QHBoxLayout(m_natRow);
     natLayout->setContentsMargins(0, 0, 0, 0);
     m_natSwitch = new ToggleSwitch(m_natRow);
+    m_natSwitch->setObjectName(QStringLiteral("natSwitch"));
     natLayout->addStretch(1);
     natLayout->addWidget(m_natSwitch);
     natLayout->addStretch(1);
     root->addWidget(m_natRow, 0, Qt::AlignLeft);
 
-    m_indicator = new ConnectionIndicator(*m_manager, m_localizer, this);
+    m_indicator = new ConnectionIndicator(m_controller.manager(), m_localizer, this);
     root->addWidget(m_indicator, 0, Qt::AlignLeft);
-    m_statusBox = new StatusGroupBox(*m_manager, m_localizer, this);
+    m_statusBox = new StatusGroupBox(m_controller.manager(), m_localizer, this);
     root->addWidget(m_statusBox);
     root->addStretch(1);
 
@@ -151,45 +137,45 @@ void ContentView::buildLayout() {
 
 void ContentView::retranslate() {
     const Localizer& l = m_localizer;
-    m_title->setText(l.text(key("app_title")));
+    m_title->setText(l.text(textid::kAppTitle));
 
     QStringList segments;
     for (const ContentController::LanguageSegment& segment : ContentController::languageSegments())
-        segments.append(l.text(segment.key));
+        segments.append(l.text(segment.textId));
     m_picker->setSegmentTexts(segments);
-    m_picker->setAccessibleName(l.text(key("language_picker_accessible_name")));
+    m_picker->setAccessibleName(l.text(textid::kLanguagePickerAccessibleName));
 
-    m_banner->setAccessibleName(l.text(key("error_banner_accessible_name")));
+    m_banner->setAccessibleName(l.text(textid::kErrorBannerAccessibleName));
 
-    m_networkIdLabel->setText(l.text(key("network_id_label")));
-    m_networkIdField->setPlaceholderText(l.text(key("network_id_placeholder")));
+    m_networkIdLabel->setText(l.text(textid::kNetworkIdLabel));
+    m_networkIdField->setPlaceholderText(l.text(textid::kNetworkIdPlaceholder));
     // Room for a whole ID and the whole placeholder, but never wider than the design allows.
     const QFontMetrics fieldMetrics(m_networkIdField->font());
     const int idWidth = fieldMetrics.horizontalAdvance(QString(18, QLatin1Char('0')));
     const int placeholderWidth =
         fieldMetrics.horizontalAdvance(m_networkIdField->placeholderText()) + 24;
     m_networkIdField->setMinimumWidth(qMin(kFieldMaximumWidth, qMax(idWidth, placeholderWidth)));
-    m_networkIdField->setAccessibleName(l.text(key("network_id_label")));
-    m_networkIdField->setAccessibleDescription(l.text(key("network_id_accessible_description")));
+    m_networkIdField->setAccessibleName(l.text(textid::kNetworkIdLabel));
+    m_networkIdField->setAccessibleDescription(l.text(textid::kNetworkIdAccessibleDescription));
 
-    m_historyButton->setText(l.text(key("history_button")));
-    m_historyButton->setAccessibleName(l.text(key("history_button")));
-    m_historyButton->setAccessibleDescription(l.text(key("history_button_accessible_description")));
+    m_historyButton->setText(l.text(textid::kHistoryButton));
+    m_historyButton->setAccessibleName(l.text(textid::kHistoryButton));
+    m_historyButton->setAccessibleDescription(l.text(textid::kHistoryButtonAccessibleDescription));
     m_historyButton->updateGeometry();
 
     m_mainButton->setReservedTexts(
-        {l.text(key("button_connect")), l.text(key("button_disconnect"))});
+        {l.text(textid::kButtonConnect), l.text(textid::kButtonDisconnect)});
 
-    m_natSwitch->setText(l.text(key("nat_toggle_title")));
-    m_natSwitch->setAccessibleName(l.text(key("nat_toggle_title")));
-    m_natSwitch->setAccessibleDescription(l.text(key("nat_toggle_accessible_description")));
+    m_natSwitch->setText(l.text(textid::kNatToggleTitle));
+    m_natSwitch->setAccessibleName(l.text(textid::kNatToggleTitle));
+    m_natSwitch->setAccessibleDescription(l.text(textid::kNatToggleAccessibleDescription));
     m_natSwitch->updateGeometry();
 
     refresh();
 }
 
 void ContentView::refresh() {
-    const ContentController& c = *m_controller;
+    const ContentController& c = m_controller;
 
     m_picker->setSelectedIndex(c.selectedLanguageIndex());
     m_banner->setMessage(c.bannerText());
@@ -198,8 +184,8 @@ void ContentView::refresh() {
     if (m_networkIdField->text() != c.networkID())
         m_networkIdField->setText(c.networkID());
 
-    const QString mainText = m_localizer.text(c.mainButtonDisconnects() ? key("button_disconnect")
-                                                                        : key("button_connect"));
+    const QString mainText = m_localizer.text(c.mainButtonDisconnects() ? textid::kButtonDisconnect
+                                                                        : textid::kButtonConnect);
     m_mainButton->setText(mainText);
     // Setting a name announces it to a screen reader even when it is the same one.
     if (m_mainButton->accessibleName() != mainText)
@@ -224,23 +210,20 @@ void ContentView::changeEvent(QEvent* event) {
         applySecondaryColors();
 }
 
-HistoryPopover* ContentView::historyPopover() const {
-    if (!m_popover) {
-        // Its history rows and icons cost start-up time; it is built when first asked for.
-        auto* self = const_cast<ContentView*>(this);
-        m_popover = new HistoryPopover(*m_store, *m_manager, m_localizer, self);
+void ContentView::showPopover(bool show) {
+    if (show && !m_popover) {
+        // Its history rows and icons cost start-up time; it is built when first opened.
+        m_popover =
+            new HistoryPopover(m_controller.store(), m_controller.manager(), m_localizer, this);
+        m_popover->setObjectName(QStringLiteral("historyPopover"));
         // A click on the history button while the popover is open only closes it; replaying that
         // press would open it again at once.
         m_popover->setAttribute(Qt::WA_NoMouseReplay);
-        connect(m_popover, &HistoryPopover::closed, m_controller.get(),
-                [self] { self->m_controller->setShowHistoryPopover(false); });
+        connect(m_popover, &HistoryPopover::closed, &m_controller,
+                [this] { m_controller.setShowHistoryPopover(false); });
     }
-    return m_popover;
-}
-
-void ContentView::showPopover(bool show) {
     if (show)
-        historyPopover()->showBelow(m_historyButton);
+        m_popover->showBelow(m_historyButton);
     else if (m_popover && m_popover->isVisible())
         m_popover->hide();
 }
@@ -250,7 +233,7 @@ void ContentView::showEvent(QShowEvent* event) {
     // Spontaneous show events come from the window system (mapping, restoring); the content
     // comes into view through our own show(), which sends the non-spontaneous one.
     if (!event->spontaneous())
-        m_controller->appear();
+        m_controller.appear();
 }
 
 } // namespace fernpoint

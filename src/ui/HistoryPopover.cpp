@@ -5,6 +5,7 @@
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
 #include "PanelStyle.h"
+#include "TextIds.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -77,6 +78,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     headingLayout->setSpacing(6);
     m_icon = new QLabel(headingRow);
     m_heading = new QLabel(headingRow);
+    m_heading->setObjectName(QStringLiteral("heading"));
     m_heading->setTextFormat(Qt::PlainText);
     m_heading->setFont(PanelStyle::headlineFont());
     headingLayout->addWidget(m_icon);
@@ -86,6 +88,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     layout->addWidget(makeDivider(this));
 
     m_empty = new QLabel(this);
+    m_empty->setObjectName(QStringLiteral("emptyText"));
     m_empty->setTextFormat(Qt::PlainText);
     m_empty->setWordWrap(true);
     m_empty->setFont(PanelStyle::systemFont(PanelStyle::kBodyPoints));
@@ -114,6 +117,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     auto* footerLayout = new QHBoxLayout(m_footer);
     footerLayout->setContentsMargins(kPadding, kPadding / 2, kPadding, kPadding / 2);
     m_clearAll = new QPushButton(m_footer);
+    m_clearAll->setObjectName(QStringLiteral("clearAll"));
     m_clearAll->setFlat(true);
     // Reached with Tab only, so that a click does not take the focus away from the list.
     m_clearAll->setFocusPolicy(Qt::TabFocus);
@@ -147,35 +151,19 @@ void HistoryPopover::showBelow(QWidget* anchor) {
     setFocus(Qt::PopupFocusReason);
 }
 
-QString HistoryPopover::headingText() const {
-    return m_heading->text();
-}
-
-bool HistoryPopover::showsEmptyText() const {
-    return !m_empty->isHidden();
-}
-
-QString HistoryPopover::emptyText() const {
-    return m_empty->text();
-}
-
-bool HistoryPopover::showsClearAll() const {
-    return !m_footer->isHidden();
-}
-
 void HistoryPopover::retranslate() {
-    const QString title = m_localizer.text(QStringLiteral("history_title"));
+    const QString title = m_localizer.text(textid::kHistoryTitle);
     m_heading->setText(title);
     setAccessibleName(title);
     m_icon->setPixmap(PanelStyle::icon(QStringLiteral("history-clock"),
                                        QStringLiteral("document-open-recent"),
                                        PanelStyle::color(PanelColor::Primary, palette()))
                           .pixmap(QSize(16, 16), devicePixelRatioF()));
-    m_empty->setText(m_localizer.text(QStringLiteral("history_empty")));
-    const QString clearAllText = m_localizer.text(QStringLiteral("history_clear_all"));
+    m_empty->setText(m_localizer.text(textid::kHistoryEmpty));
+    const QString clearAllText = m_localizer.text(textid::kHistoryClearAll);
     m_clearAll->setText(clearAllText);
     m_clearAll->setAccessibleName(clearAllText);
-    const QString deleteText = m_localizer.text(QStringLiteral("history_delete_one"));
+    const QString deleteText = m_localizer.text(textid::kHistoryDeleteOne);
     for (HistoryPopoverRow* row : std::as_const(m_rows))
         row->setDeleteText(deleteText);
     if (isVisible())
@@ -190,7 +178,7 @@ void HistoryPopover::rebuild() {
     const bool deleteFocused = focused && m_list->isAncestorOf(focused);
     if (deleteFocused)
         setFocus(Qt::OtherFocusReason);
-    const QString deleteText = m_localizer.text(QStringLiteral("history_delete_one"));
+    const QString deleteText = m_localizer.text(textid::kHistoryDeleteOne);
     while (m_rows.size() < profiles.size()) {
         auto* row = new HistoryPopoverRow(m_list);
         row->setDeleteText(deleteText);
@@ -297,7 +285,7 @@ QList<QWidget*> HistoryPopover::focusStops() const {
     QList<QWidget*> stops{const_cast<HistoryPopover*>(this)};
     if (m_current >= 0 && m_current < m_rows.size())
         stops.append(m_rows.at(m_current)->deleteButton());
-    if (showsClearAll())
+    if (!m_footer->isHidden())
         stops.append(m_clearAll);
     return stops;
 }

@@ -25,7 +25,8 @@ class NetworkProfileStore;
 // Keyboard: Up, Down, Home, End, Delete and Escape work on the list wherever the focus is, and
 // bring the focus back to the list. Tab and Shift+Tab cycle the focus through the list, the
 // current row's delete button and the clear-all button. Enter picks the current row, or presses
-// the focused button; Space presses it too.
+// the focused button; Space presses it too. The parts carry object names: "heading", "emptyText"
+// and "clearAll"; the rows are its HistoryPopoverRow children.
 class HistoryPopover final : public QFrame {
     Q_OBJECT
 
@@ -43,18 +44,6 @@ public:
 
     // Opens below the anchor's bounds, the arrow pointing up at the anchor's centre.
     void showBelow(QWidget* anchor);
-
-    // What is on screen, for the accessibility tree and for tests.
-    QString headingText() const;
-    bool showsEmptyText() const;
-    QString emptyText() const;
-    bool showsClearAll() const;
-    QPushButton* clearAllButton() const { return m_clearAll; }
-    const QList<HistoryPopoverRow*>& rows() const { return m_rows; }
-    // The row that Enter picks and Delete removes; -1 when the list is empty.
-    int currentRow() const { return m_current; }
-    // Whether the popover is shaped by a translucent window (true) or by a window mask.
-    bool usesTranslucency() const { return m_translucent; }
 
 Q_SIGNALS:
     // Every close: a click outside, Escape, a pick.

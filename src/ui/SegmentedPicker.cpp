@@ -47,13 +47,6 @@ void SegmentedPicker::setSegmentTexts(const QStringList& texts) {
     setSelectedIndex(m_selectedIndex);
 }
 
-QStringList SegmentedPicker::segmentTexts() const {
-    QStringList texts;
-    for (const QToolButton* button : m_segments)
-        texts.append(button->text());
-    return texts;
-}
-
 void SegmentedPicker::setSelectedIndex(int index) {
     m_selectedIndex = (index >= 0 && index < m_segments.size()) ? index : -1;
     for (qsizetype i = 0; i < m_segments.size(); ++i)

@@ -17,7 +17,6 @@ public:
     explicit SegmentedPicker(QWidget* parent = nullptr);
 
     void setSegmentTexts(const QStringList& texts);
-    QStringList segmentTexts() const;
     qsizetype segmentCount() const { return m_segments.size(); }
     // -1 selects none.
     void setSelectedIndex(int index);

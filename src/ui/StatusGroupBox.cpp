@@ -4,8 +4,9 @@
 #include "GatewayManager.h"
 #include "Localizer.h"
 #include "StatusDot.h"
+#include "StatusPanelModel.h"
 #include "StatusRow.h"
-#include "StatusRows.h"
+#include "TextIds.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,6 +16,18 @@ namespace fernpoint {
 namespace {
 
 constexpr qreal kListPoints = 12.0;
+
+PanelColor valueColor(StatusPanelModel::Emphasis emphasis) {
+    switch (emphasis) {
+    case StatusPanelModel::Emphasis::Positive:
+        return PanelColor::Green;
+    case StatusPanelModel::Emphasis::Muted:
+        return PanelColor::Secondary;
+    case StatusPanelModel::Emphasis::Normal:
+        break;
+    }
+    return PanelColor::Primary;
+}
 
 QLabel* makeSecondaryLabel(QWidget* parent, qreal points) {
     auto* label = new QLabel(parent);
@@ -45,22 +58,26 @@ StatusGroupBox::StatusGroupBox(GatewayManager& manager, Localizer& localizer, QW
     outer->setSpacing(0);
 
     m_empty = makeSecondaryLabel(this, PanelStyle::kBodyPoints);
+    m_empty->setObjectName(QStringLiteral("emptyText"));
     m_empty->setWordWrap(true);
     m_empty->setContentsMargins(0, 8, 0, 8);
     outer->addWidget(m_empty);
 
     m_content = new QWidget(this);
+    m_content->setObjectName(QStringLiteral("snapshot"));
     auto* stack = new QVBoxLayout(m_content);
     stack->setContentsMargins(0, 4, 0, 0);
     stack->setSpacing(8);
-    for (int i = 0; i < StatusRows::kRowCount; ++i) {
+    for (int i = 0; i < StatusPanelModel::kRowCount; ++i) {
         auto* row = new StatusRow(m_content);
         m_rows.append(row);
         stack->addWidget(row);
     }
-    m_endpointSection = makeSection(m_endpointHeading, m_endpointLayout);
+    m_endpointSection =
+        makeSection(QStringLiteral("endpoints"), m_endpointHeading, m_endpointLayout);
     stack->addWidget(m_endpointSection);
-    m_remoteSection = makeSection(m_remoteHeading, m_remoteLayout);
+    m_remoteSection =
+        makeSection(QStringLiteral("remoteManagement"), m_remoteHeading, m_remoteLayout);
     stack->addWidget(m_remoteSection);
     outer->addWidget(m_content);
     outer->addStretch(1);
@@ -72,12 +89,14 @@ StatusGroupBox::StatusGroupBox(GatewayManager& manager, Localizer& localizer, QW
 
 StatusGroupBox::~StatusGroupBox() = default;
 
-QWidget* StatusGroupBox::makeSection(QLabel*& heading, QVBoxLayout*& lines) {
+QWidget* StatusGroupBox::makeSection(const QString& name, QLabel*& heading, QVBoxLayout*& lines) {
     auto* section = new QWidget(m_content);
+    section->setObjectName(name);
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 4, 0, 0);
     layout->setSpacing(4);
     heading = makeSecondaryLabel(section, PanelStyle::kBodyPoints);
+    heading->setObjectName(name + QStringLiteral("Heading"));
     layout->addWidget(heading);
     lines = layout;
     section->hide();
@@ -85,49 +104,50 @@ QWidget* StatusGroupBox::makeSection(QLabel*& heading, QVBoxLayout*& lines) {
 }
 
 void StatusGroupBox::refresh() {
-    setTitle(m_localizer.text(QStringLiteral("network_status_title")));
+    setTitle(m_localizer.text(textid::kNetworkStatusTitle));
     const std::optional<GatewayStatusDetail>& status = m_manager.currentStatus();
     m_empty->setVisible(!status);
     m_content->setVisible(status.has_value());
     if (!status) {
-        m_empty->setText(m_localizer.text(QStringLiteral("network_status_empty")));
+        m_empty->setText(m_localizer.text(textid::kNetworkStatusEmpty));
         return;
     }
     const Localizer& localizer = m_localizer;
-    const StatusRows model(*status,
-                           [&localizer](const QString& key) { return localizer.processText(key); });
+    const StatusPanelModel model(
+        *status, [&localizer](QAnyStringView id) { return localizer.processText(id); });
     showSnapshot(model);
 }
 
-void StatusGroupBox::showSnapshot(const StatusRows& model) {
+void StatusGroupBox::showSnapshot(const StatusPanelModel& model) {
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        const StatusRows::Row& row = model.rows().at(i);
-        m_rows.at(i)->setContent(m_localizer.text(row.titleKey), row.value, row.valueColor);
+        const StatusPanelModel::Row& row = model.rows().at(i);
+        m_rows.at(i)->setContent(m_localizer.text(row.titleId), row.value,
+                                 valueColor(row.emphasis));
     }
     showEndpoints(model);
     showRemoteManagement(model);
 }
 
-void StatusGroupBox::showEndpoints(const StatusRows& model) {
-    const QList<StatusRows::Endpoint>& endpoints = model.endpoints();
+void StatusGroupBox::showEndpoints(const StatusPanelModel& model) {
+    const QList<StatusPanelModel::Endpoint>& endpoints = model.endpoints();
     m_endpointSection->setVisible(!endpoints.isEmpty());
-    m_endpointHeading->setText(m_localizer.text(QStringLiteral("status_row_endpoints_title")));
+    m_endpointHeading->setText(m_localizer.text(textid::kStatusRowEndpointsTitle));
     while (m_endpointLines.size() < endpoints.size())
         m_endpointLines.append(makeEndpointLine());
     while (m_endpointLines.size() > endpoints.size())
         delete m_endpointLines.takeLast().line;
     for (qsizetype i = 0; i < endpoints.size(); ++i) {
         const EndpointLine& line = m_endpointLines.at(i);
-        line.dot->setColor(endpoints.at(i).dotColor);
+        line.dot->setColor(endpoints.at(i).reachable ? PanelColor::Green : PanelColor::Red);
         line.address->setFullText(endpoints.at(i).address);
         line.address->setAccessibleName(endpoints.at(i).address);
     }
 }
 
-void StatusGroupBox::showRemoteManagement(const StatusRows& model) {
+void StatusGroupBox::showRemoteManagement(const StatusPanelModel& model) {
     const QList<QString>& entries = model.remoteManagement();
     m_remoteSection->setVisible(!entries.isEmpty());
-    m_remoteHeading->setText(m_localizer.text(QStringLiteral("status_row_remote_mgmt_title")));
+    m_remoteHeading->setText(m_localizer.text(textid::kStatusRowRemoteMgmtTitle));
     while (m_remoteLines.size() < entries.size()) {
         ElidedValueLabel* line = makeAddressLabel(m_remoteSection);
         m_remoteLayout->addWidget(line);
@@ -153,60 +173,6 @@ StatusGroupBox::EndpointLine StatusGroupBox::makeEndpointLine() {
     layout->addWidget(made.address, 1);
     m_endpointLayout->addWidget(made.line);
     return made;
-}
-
-bool StatusGroupBox::showsEmptyText() const {
-    return !m_empty->isHidden();
-}
-
-QString StatusGroupBox::emptyText() const {
-    return m_empty->text();
-}
-
-QList<const StatusRow*> StatusGroupBox::rows() const {
-    QList<const StatusRow*> shown;
-    if (m_content->isHidden())
-        return shown;
-    for (const StatusRow* row : m_rows)
-        shown.append(row);
-    return shown;
-}
-
-bool StatusGroupBox::showsEndpoints() const {
-    return !m_content->isHidden() && !m_endpointSection->isHidden();
-}
-
-QString StatusGroupBox::endpointsHeading() const {
-    return m_endpointHeading->text();
-}
-
-QList<QString> StatusGroupBox::endpointAddresses() const {
-    QList<QString> addresses;
-    for (const EndpointLine& line : m_endpointLines)
-        addresses.append(line.address->fullText());
-    return addresses;
-}
-
-QList<PanelColor> StatusGroupBox::endpointColors() const {
-    QList<PanelColor> colours;
-    for (const EndpointLine& line : m_endpointLines)
-        colours.append(line.dot->color());
-    return colours;
-}
-
-bool StatusGroupBox::showsRemoteManagement() const {
-    return !m_content->isHidden() && !m_remoteSection->isHidden();
-}
-
-QString StatusGroupBox::remoteManagementHeading() const {
-    return m_remoteHeading->text();
-}
-
-QList<QString> StatusGroupBox::remoteManagementEntries() const {
-    QList<QString> entries;
-    for (const ElidedValueLabel* line : m_remoteLines)
-        entries.append(line->fullText());
-    return entries;
 }
 
 } // namespace fernpoint

@@ -15,30 +15,20 @@ class GatewayManager;
 class Localizer;
 class StatusDot;
 class StatusRow;
-class StatusRows;
+class StatusPanelModel;
 
 // The titled box that shows the latest status snapshot: nine labelled rows, then the endpoints
 // with their reachability and the remote management addresses, or a single line while there is
 // no snapshot. Snapshots arrive every few seconds, so the widgets are kept and only their texts
-// change; lines are added or removed only when a list changes length.
+// change; lines are added or removed only when a list changes length. The parts carry object
+// names: "emptyText", "snapshot" (the rows and both lists), "endpoints" and
+// "remoteManagement" (each a heading, named "…Heading", and its lines).
 class StatusGroupBox final : public QGroupBox {
     Q_OBJECT
 
 public:
     StatusGroupBox(GatewayManager& manager, Localizer& localizer, QWidget* parent = nullptr);
     ~StatusGroupBox() override;
-
-    // What is on screen, for the accessibility tree and for tests.
-    bool showsEmptyText() const;
-    QString emptyText() const;
-    QList<const StatusRow*> rows() const;
-    bool showsEndpoints() const;
-    QString endpointsHeading() const;
-    QList<QString> endpointAddresses() const;
-    QList<PanelColor> endpointColors() const;
-    bool showsRemoteManagement() const;
-    QString remoteManagementHeading() const;
-    QList<QString> remoteManagementEntries() const;
 
 private:
     struct EndpointLine {
@@ -48,12 +38,12 @@ private:
     };
 
     void refresh();
-    void showSnapshot(const StatusRows& model);
-    void showEndpoints(const StatusRows& model);
-    void showRemoteManagement(const StatusRows& model);
+    void showSnapshot(const StatusPanelModel& model);
+    void showEndpoints(const StatusPanelModel& model);
+    void showRemoteManagement(const StatusPanelModel& model);
     EndpointLine makeEndpointLine();
     ElidedValueLabel* makeRemoteManagementLine();
-    QWidget* makeSection(QLabel*& heading, QVBoxLayout*& lines);
+    QWidget* makeSection(const QString& name, QLabel*& heading, QVBoxLayout*& lines);
 
     GatewayManager& m_manager;
     Localizer& m_localizer;

@@ -16,7 +16,6 @@ public:
 
     // Draws the label in the dimmed secondary colour.
     void setSecondaryLabel(bool secondary);
-    bool isSecondaryLabel() const { return m_secondaryLabel; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

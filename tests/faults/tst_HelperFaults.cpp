@@ -1,21 +1,12 @@
 // The helper failing under the window: stopped (SIGSTOP) so that a start waits for the bus's own
 // reply timeout while the window keeps responding, and crashing and coming back while it polls.
 
-#include "ContentController.h"
-#include "ContentView.h"
 #include "DBusHelperClient.h"
-#include "ErrorBanner.h"
-#include "GatewayManager.h"
-#include "HelperInstaller.h"
-#include "Localizer.h"
-#include "MainButton.h"
 #include "PrivateBus.h"
 #include "ScriptedHelperProcess.h"
-#include "UiTestFakes.h"
+#include "UiTestRig.h"
 
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -42,38 +33,21 @@ const Reply kRunning = Reply::answer(
 
 // The main window's content on a given helper client, with a temporary home and an installer
 // that finds the helper installed (it can never run anything).
-struct WindowRig {
-    explicit WindowRig(HelperClient& client)
-        : settings(home.configHome() + QStringLiteral("/FernPoint/fernpoint.conf"),
-                   QSettings::IniFormat)
-        , installer(probe, runner, settings, QStringLiteral("/nonexistent/fernpoint-helper"))
-        , localizer(QLocale(QStringLiteral("en_US"))) {
-        settings.setValue(HelperInstaller::installedVersionKey,
-                          QString(HelperInstaller::requiredHelperVersion));
-        view = std::make_unique<ContentView>(client, installer, localizer, settings);
-    }
+struct WindowRig : test::ViewRig {
+    using ViewRig::ViewRig;
 
     // Shows the window and waits until its helper check has been applied (which restarts the
     // 5 s polling; set the period a test needs after this).
     bool showAndSettle() {
-        QSignalSpy checked(&view->controller(), &ContentController::helperCheckApplied);
-        view->resize(420, 640);
-        view->show();
+        QSignalSpy checked(&controller(), &ContentController::helperCheckApplied);
+        view.resize(420, 640);
+        view.show();
         return checked.wait(5000) && checked.first().first().toBool();
     }
 
-    GatewayManager& manager() { return view->manager(); }
-    std::optional<QString> banner() const {
-        return view->errorBanner()->isVisible() ? view->errorBanner()->message() : std::nullopt;
+    std::optional<QString> shownBanner() const {
+        return banner->isVisible() ? banner->message() : std::nullopt;
     }
-
-    test::TemporaryHome home;
-    QSettings settings;
-    test::FakeJobProbe probe;
-    test::FakeRunner runner;
-    HelperInstaller installer;
-    Localizer localizer;
-    std::unique_ptr<ContentView> view;
 };
 
 } // namespace
@@ -100,7 +74,7 @@ void TestHelperFaults::init() {
     m_helper = std::make_unique<ScriptedHelperProcess>(m_bus->address());
     QVERIFY(m_helper->start());
     m_client = std::make_unique<DBusHelperClient>(m_bus->address());
-    m_rig = std::make_unique<WindowRig>(*m_client);
+    m_rig = std::make_unique<WindowRig>(m_client.get());
     QVERIFY(m_rig->showAndSettle());
 }
 
@@ -112,7 +86,7 @@ void TestHelperFaults::cleanup() {
 }
 
 void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
-    GatewayManager& manager = m_rig->manager();
+    GatewayManager& manager = m_rig->manager;
     manager.startStatusPolling(3600); // only the start is in flight
     const auto pid = pid_t(m_helper->processId());
     QVERIFY(pid > 0);
@@ -120,13 +94,13 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
     // Resumes the helper whatever happens below, so that its own teardown can kill it.
     const auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
 
-    QLineEdit* field = m_rig->view->networkIdField();
+    QLineEdit* field = m_rig->field;
     QTest::keyClicks(field, kId);
     QElapsedTimer elapsed;
     elapsed.start();
-    QTest::mouseClick(m_rig->view->mainButton(), Qt::LeftButton);
+    QTest::mouseClick(m_rig->mainButton, Qt::LeftButton);
     QVERIFY(manager.isBusy());
-    QVERIFY(!m_rig->view->mainButton()->isEnabled());
+    QVERIFY(!m_rig->mainButton->isEnabled());
 
     int ticks = 0;
     QTimer ticker;
@@ -142,7 +116,7 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
     QCOMPARE(field->text(), kId.chopped(1));
     QTest::keyClick(field, 'f');
     QCOMPARE(field->text(), kId);
-    m_rig->view->repaint();
+    m_rig->view.repaint();
 
     // libdbus's default reply timeout is 25 s; the wait is about that, not something earlier.
     QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), 60000);
@@ -150,14 +124,14 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
     QVERIFY2(waited >= 20000,
              qPrintable(QStringLiteral("after %1 ms: %2")
                             .arg(waited)
-                            .arg(m_rig->banner().value_or(QStringLiteral("no error")))));
+                            .arg(m_rig->shownBanner().value_or(QStringLiteral("no error")))));
     // At 100 ms a tick, a loop that kept running counts about ten per second throughout.
     QVERIFY2(ticks >= waited / 100 / 2, qPrintable(QStringLiteral("%1 ticks").arg(ticks)));
-    const std::optional<QString> banner = m_rig->banner();
+    const std::optional<QString> banner = m_rig->shownBanner();
     QVERIFY2(banner && banner->startsWith(kXpcPrefix) && banner->size() > kXpcPrefix.size(),
              qPrintable(banner.value_or(QString())));
     QVERIFY(!manager.uiRunning());
-    QVERIFY(m_rig->view->mainButton()->isEnabled());
+    QVERIFY(m_rig->mainButton->isEnabled());
 
     // The helper wakes up and answers the stale call: that answer is dropped, the failure stays.
     QVERIFY(::kill(pid, SIGCONT) == 0);
@@ -165,13 +139,13 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
     QSignalSpy busy(&manager, &GatewayManager::isBusyChanged);
     QTest::qWait(500);
     QCOMPARE(busy.count(), 0);
-    QCOMPARE(m_rig->banner(), banner);
+    QCOMPARE(m_rig->shownBanner(), banner);
 
     // And the next start goes through on the same connection.
     QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"), kRunning));
-    QTest::mouseClick(m_rig->view->mainButton(), Qt::LeftButton);
+    QTest::mouseClick(m_rig->mainButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(manager.uiRunning(), kWaitMs);
-    QVERIFY(!m_rig->banner().has_value());
+    QVERIFY(!m_rig->shownBanner().has_value());
     const QList<ScriptedHelperProcess::Call> calls = m_helper->calls();
     QCOMPARE(calls.size(), 3); // start, start, status
     QCOMPARE(calls.at(1).sender, calls.at(0).sender);
@@ -179,17 +153,17 @@ void TestHelperFaults::stoppedHelperTimesOutWithoutFreezingTheWindow() {
 
 void TestHelperFaults::crashedHelperComesBack() {
     QVERIFY(m_helper->setReply(QStringLiteral("GatewayStatus"), kRunning));
-    GatewayManager& manager = m_rig->manager();
+    GatewayManager& manager = m_rig->manager;
     manager.startStatusPolling(0.2);
     QTRY_VERIFY_WITH_TIMEOUT(manager.uiRunning(), kWaitMs);
-    QTest::keyClicks(m_rig->view->networkIdField(), kId);
+    QTest::keyClicks(m_rig->field, kId);
 
     // The next status request crashes the helper before it answers.
     QVERIFY(
         m_helper->setReply(QStringLiteral("GatewayStatus"), Reply::with(Reply::Behaviour::Abort)));
     QVERIFY(m_helper->waitForExit(kWaitMs));
-    QTRY_VERIFY_WITH_TIMEOUT(m_rig->banner().has_value(), kWaitMs);
-    QVERIFY2(m_rig->banner()->startsWith(kXpcPrefix), qPrintable(*m_rig->banner()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_rig->shownBanner().has_value(), kWaitMs);
+    QVERIFY2(m_rig->shownBanner()->startsWith(kXpcPrefix), qPrintable(*m_rig->shownBanner()));
     QVERIFY(!manager.currentStatus().has_value() && !manager.uiRunning());
 
     // The name comes back: a poll reconnects and its status is applied, while the banner keeps
@@ -199,12 +173,12 @@ void TestHelperFaults::crashedHelperComesBack() {
     QTRY_VERIFY_WITH_TIMEOUT(manager.currentStatus().has_value(), kWaitMs);
     QVERIFY(manager.uiRunning());
     QTest::qWait(600);
-    QVERIFY(m_rig->banner().has_value() && m_rig->banner()->startsWith(kXpcPrefix));
+    QVERIFY(m_rig->shownBanner().has_value() && m_rig->shownBanner()->startsWith(kXpcPrefix));
 
     // A command clears it: the main button now disconnects.
-    QTest::mouseClick(m_rig->view->mainButton(), Qt::LeftButton);
+    QTest::mouseClick(m_rig->mainButton, Qt::LeftButton);
     QVERIFY(!manager.lastErrorMessage().has_value());
-    QTRY_VERIFY_WITH_TIMEOUT(!m_rig->view->errorBanner()->isVisible(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_rig->banner->isVisible(), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!manager.isBusy(), kWaitMs);
     bool stopped = false;
     for (const ScriptedHelperProcess::Call& call : m_helper->calls())

@@ -2,6 +2,8 @@
 
 // Shared by the helper tests: starting the built helper on a private bus and calling it.
 
+#include "HelperContract.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -14,11 +16,11 @@
 
 namespace fernpoint::test {
 
-inline const QString kHelperName = QStringLiteral("com.lunacore.sdwan.fernpoint.helper");
-inline const QString kHelperPath = QStringLiteral("/com/lunacore/sdwan/fernpoint/helper");
-inline const QString kHelperInterface = QStringLiteral("com.lunacore.sdwan.fernpoint.Helper");
+inline const QString kHelperName = contract::kBusName;
+inline const QString kHelperPath = contract::kObjectPath;
+inline const QString kHelperInterface = contract::kInterface;
 inline const QString kNetwork = QStringLiteral("0123456789abcdef");
-inline const QStringList kVersion{QStringLiteral("1.0.4")};
+inline const QStringList kVersion{contract::kVersion};
 
 inline QString helperProgram() {
     return QStringLiteral(FERNPOINT_HELPER_PROGRAM);

@@ -12,8 +12,8 @@ using namespace fernpoint::test;
 
 namespace {
 
-const QString kControl = QStringLiteral("com.lunacore.sdwan.fernpoint.helper.control");
-const QString kUninstall = QStringLiteral("com.lunacore.sdwan.fernpoint.helper.uninstall");
+const QString kControl = kHelperName + QStringLiteral(".control");
+const QString kUninstall = kHelperName + QStringLiteral(".uninstall");
 const QString kPolkitName = QStringLiteral("org.freedesktop.PolicyKit1");
 // python3-dbusmock lives in the system's Python; a python3 first on PATH may lack it.
 const QString kPython = QStringLiteral("/usr/bin/python3");

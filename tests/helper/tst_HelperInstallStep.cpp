@@ -19,12 +19,10 @@ namespace {
 
 const QString kProgram = QStringLiteral("/usr/local/libexec/fernpoint/fernpoint-helper");
 const QString kServices = QStringLiteral("/usr/local/share/dbus-1/system-services");
-const QString kActivation =
-    kServices + QStringLiteral("/com.lunacore.sdwan.fernpoint.helper.service");
-const QString kBusPolicy =
-    QStringLiteral("/etc/dbus-1/system.d/com.lunacore.sdwan.fernpoint.helper.conf");
+const QString kActivation = kServices + QLatin1Char('/') + kHelperName + QStringLiteral(".service");
+const QString kBusPolicy = QStringLiteral("/etc/dbus-1/system.d/%1.conf").arg(kHelperName);
 const QString kPolkitAction =
-    QStringLiteral("/usr/share/polkit-1/actions/com.lunacore.sdwan.fernpoint.helper.policy");
+    QStringLiteral("/usr/share/polkit-1/actions/%1.policy").arg(kHelperName);
 const QString kUnit = QStringLiteral("/etc/systemd/system/fernpoint-helper.service");
 const QStringList kInstalledFiles = [] {
     QStringList files{kProgram, kActivation, kBusPolicy, kPolkitAction, kUnit};
@@ -158,10 +156,11 @@ private Q_SLOTS:
             send.waitForFinished(10000);
             return QString::fromUtf8(send.readAllStandardOutput() + send.readAllStandardError());
         };
-        const QList<std::pair<QString, const char16_t*>> sends{
-            {kHelperInterface + QStringLiteral(".Ping"), u"1.0.4"},
-            {QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect"), u"method return"},
-            {QStringLiteral("com.example.Other.Ping"), u"AccessDenied"}};
+        const QList<std::pair<QString, QString>> sends{
+            {kHelperInterface + QStringLiteral(".Ping"), kVersion.first()},
+            {QStringLiteral("org.freedesktop.DBus.Introspectable.Introspect"),
+             QStringLiteral("method return")},
+            {QStringLiteral("com.example.Other.Ping"), QStringLiteral("AccessDenied")}};
         for (const auto& [member, expected] : sends)
             QVERIFY2(sendAsNobody(member).contains(expected), qPrintable(member));
         QDBusConnection::disconnectFromBus(QStringLiteral("policy"));

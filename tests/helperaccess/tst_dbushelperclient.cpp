@@ -1,4 +1,5 @@
 #include "DBusHelperClient.h"
+#include "HelperContract.h"
 #include "PrivateBus.h"
 #include "ScriptedHelperProcess.h"
 
@@ -20,6 +21,9 @@ using Behaviour = ScriptedHelperProcess::Reply::Behaviour;
 Q_DECLARE_METATYPE(Reply)
 
 namespace {
+
+// The scripted helper answers Ping with the version of this build until told otherwise.
+const QString kPingAnswer = QStringLiteral(R"(ok "%1")").arg(contract::kVersion);
 
 const QString kInterrupted = QStringLiteral("⚠️ [app] XPC connection interrupted");
 const QString kInvalidated = QStringLiteral("⚠️ [app] XPC connection invalidated");
@@ -207,8 +211,8 @@ void TestDBusHelperClient::answers_data() {
     row("GatewayStatus", "two texts") << twoTexts(true) << badShape;
     row("GatewayStatus", "extra argument") << Reply::with(Behaviour::ExtraArgument) << badShape;
 
-    row("Ping", "version") << Reply::answer(true, QStringLiteral("1.0.4"))
-                           << QStringLiteral(R"(ok "1.0.4")");
+    row("Ping", "version") << Reply::answer(true, QStringLiteral("2.7.1"))
+                           << QStringLiteral(R"(ok "2.7.1")");
     row("Ping", "null reads as empty") << Reply::answer(true) << QStringLiteral(R"(ok "")");
     row("Ping", "two texts") << twoTexts(true) << badShape;
     row("Ping", "wrong signature") << Reply::with(Behaviour::WrongSignature) << badShape;
@@ -250,7 +254,7 @@ void TestDBusHelperClient::callsInFlightShareOneConnection() {
     QVERIFY(start.result->isSuccess() && status.result->isSuccess());
 
     // A later call still goes over the same connection.
-    QCOMPARE(runOnce(*m_client, QStringLiteral("Ping")), QStringLiteral(R"(ok "1.0.4")"));
+    QCOMPARE(runOnce(*m_client, QStringLiteral("Ping")), kPingAnswer);
     const QList<ScriptedHelperProcess::Call> calls = m_helper->calls();
     QCOMPARE(calls.size(), 3);
     QVERIFY(!calls.at(0).sender.isEmpty());
@@ -280,7 +284,7 @@ void TestDBusHelperClient::helperKilledMidCall() {
     QCOMPARE(runOnce(*m_client, QStringLiteral("Ping")),
              QStringLiteral("xpc org.freedesktop.DBus.Error.ServiceUnknown"));
     QVERIFY(m_helper->start());
-    QCOMPARE(runOnce(*m_client, QStringLiteral("Ping")), QStringLiteral(R"(ok "1.0.4")"));
+    QCOMPARE(runOnce(*m_client, QStringLiteral("Ping")), kPingAnswer);
     QCOMPARE(start.count, 1);
     QCOMPARE(count(kInterrupted), 1);
     QCOMPARE(count(kInvalidated), 0);
@@ -381,7 +385,7 @@ void TestDBusHelperClient::busLostAndBack() {
     QVERIFY(m_bus->restart());
     ScriptedHelperProcess newHelper(m_bus->address());
     QVERIFY(newHelper.start());
-    QCOMPARE(runOnce(client, QStringLiteral("Ping")), QStringLiteral(R"(ok "1.0.4")"));
+    QCOMPARE(runOnce(client, QStringLiteral("Ping")), kPingAnswer);
     QCOMPARE(status.count, 1);
     QCOMPARE(count(kInvalidated), 1);
     QCOMPARE(count(kInterrupted), 0);

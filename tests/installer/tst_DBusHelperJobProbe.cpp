@@ -1,4 +1,5 @@
 #include "DBusHelperJobProbe.h"
+#include "HelperContract.h"
 #include "PrivateBus.h"
 
 #include <QDBusConnection>
@@ -12,7 +13,7 @@ using fernpoint::test::PrivateBus;
 
 namespace {
 
-const QString kName = QStringLiteral("com.lunacore.sdwan.fernpoint.helper");
+const QString kName = contract::kBusName;
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "HelperJobProbe.h"
 #include "PrivilegedRunner.h"
@@ -16,6 +17,7 @@ Q_DECLARE_METATYPE(Outcome)
 
 namespace {
 
+const QString kRequired = contract::kVersion;
 const QString kKey = QStringLiteral("fernpoint.helper.installedVersion");
 const QString kHelper = QStringLiteral("/opt/fernpoint/libexec/fernpoint/fernpoint-helper");
 
@@ -91,13 +93,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("present");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<bool>("installs");
-        QTest::newRow("present, same version")
-            << true << QVariant(QStringLiteral("1.0.4")) << false;
+        QTest::newRow("present, same version") << true << QVariant(kRequired) << false;
         QTest::newRow("present, nothing stored") << true << QVariant() << true;
         QTest::newRow("present, older") << true << QVariant(QStringLiteral("1.0.3")) << true;
         QTest::newRow("present, same number other text")
             << true << QVariant(QStringLiteral("1.0.04")) << true;
-        QTest::newRow("stored but job gone") << false << QVariant(QStringLiteral("1.0.4")) << true;
+        QTest::newRow("stored but job gone") << false << QVariant(kRequired) << true;
     }
 
     void versionRule() {
@@ -112,7 +113,7 @@ private Q_SLOTS:
         QVERIFY2(!error, qPrintable(error ? error->localizedDescription : QString()));
         const QList<QStringList> expectedRuns{{kHelper, QStringLiteral("--install")}};
         QCOMPARE(m_runner->runs, installs ? expectedRuns : QList<QStringList>());
-        QCOMPARE(storedOnDisk(), QVariant(QStringLiteral("1.0.4")));
+        QCOMPARE(storedOnDisk(), QVariant(kRequired));
         // A second call after a success asks nothing more.
         QVERIFY(!ensure());
         QCOMPARE(m_runner->runs.size(), installs ? 1 : 0);
@@ -164,7 +165,7 @@ private Q_SLOTS:
 
         QVERIFY(!ensure());
         QCOMPARE(m_runner->runs.size(), 2);
-        QCOMPARE(storedOnDisk(), QVariant(QStringLiteral("1.0.4")));
+        QCOMPARE(storedOnDisk(), QVariant(kRequired));
     }
 };
 

@@ -5,6 +5,8 @@
 // com.fernpoint.test.Script at /script (see ScriptedHelperProcess.h). Messages are handled raw so
 // that answers of the wrong shape and late answers can be sent.
 
+#include "HelperContract.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -26,8 +28,8 @@
 
 namespace {
 
-const QString kHelperName = QStringLiteral("com.lunacore.sdwan.fernpoint.helper");
-const QString kHelperPath = QStringLiteral("/com/lunacore/sdwan/fernpoint/helper");
+const QString kHelperName = fernpoint::contract::kBusName;
+const QString kHelperPath = fernpoint::contract::kObjectPath;
 const QString kScriptPath = QStringLiteral("/script");
 
 // The six methods with their in-signatures, so that a call of the wrong shape is refused the way
@@ -49,7 +51,7 @@ public:
     ScriptedHelper() {
         // The version text of the reference helper, so that a helper check would pass.
         m_scripts.insert(QStringLiteral("Ping"),
-                         {{QStringLiteral("texts"), QStringList{QStringLiteral("1.0.4")}}});
+                         {{QStringLiteral("texts"), QStringList{fernpoint::contract::kVersion}}});
     }
 
     QString introspect(const QString&) const override { return QString(); }
@@ -57,8 +59,7 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.type() != QDBusMessage::MethodCallMessage)
             return false;
-        if (message.path() == kHelperPath &&
-            message.interface() == QLatin1StringView("com.lunacore.sdwan.fernpoint.Helper"))
+        if (message.path() == kHelperPath && message.interface() == fernpoint::contract::kInterface)
             return handleHelperCall(message, connection);
         if (message.path() == kScriptPath &&
             message.interface() == QLatin1StringView("com.fernpoint.test.Script"))

@@ -1,4 +1,6 @@
 #include "AppDelegate.h"
+#include "ConsoleWriter.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "InstanceSignal.h"
 #include "Localizer.h"
@@ -79,10 +81,10 @@ struct DelegateRig {
         , installer(probe, runner, settings, QStringLiteral("/nonexistent/fernpoint-helper"))
         , localizer(QLocale(QStringLiteral("en_US")))
         , delegate(instanceSignal, lockPath, installer, localizer, QIcon()) {
-        settings.setValue(HelperInstaller::installedVersionKey,
-                          QString(HelperInstaller::requiredHelperVersion));
-        delegate.setLineWriter([this](const QString& line) { lines.append(line); });
+        settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
+        previousSink = ConsoleWriter::setSink([this](const QString& line) { lines.append(line); });
     }
+    ~DelegateRig() { ConsoleWriter::setSink(previousSink); }
 
     QTemporaryDir dir;
     QSettings settings;
@@ -93,6 +95,7 @@ struct DelegateRig {
     RecordingSignal instanceSignal;
     AppDelegate delegate;
     QStringList lines;
+    ConsoleWriter::Sink previousSink;
 };
 
 } // namespace

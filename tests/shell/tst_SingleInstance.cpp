@@ -1,6 +1,7 @@
 // Two real application processes on private buses: the second wakes the first and exits. They
 // use the machine's real lock file, so this test never runs alongside another that does.
 
+#include "HelperContract.h"
 #include "PrivateBus.h"
 
 #include <QDBusConnection>
@@ -68,7 +69,8 @@ void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
     QVERIFY(QDir().mkpath(home.configHome() + QStringLiteral("/FernPoint")));
     QFile config(home.configHome() + QStringLiteral("/FernPoint/fernpoint.conf"));
     QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("[General]\nfernpoint.helper.installedVersion=1.0.4\n");
+    config.write("[General]\nfernpoint.helper.installedVersion=" +
+                 QByteArray(fernpoint::contract::kVersion.data()) + "\n");
     config.close();
     fernpoint::test::PrivateBus systemBus;
     fernpoint::test::PrivateBus sessionBus;
@@ -76,7 +78,7 @@ void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
     const QString owner = QStringLiteral("helper-owner");
     const auto disconnect = qScopeGuard([&owner] { QDBusConnection::disconnectFromBus(owner); });
     QVERIFY(QDBusConnection::connectToBus(systemBus.address(), owner)
-                .registerService(QStringLiteral("com.lunacore.sdwan.fernpoint.helper")));
+                .registerService(fernpoint::contract::kBusName));
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus.address());

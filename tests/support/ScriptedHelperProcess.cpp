@@ -1,5 +1,7 @@
 #include "ScriptedHelperProcess.h"
 
+#include "HelperContract.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -12,8 +14,6 @@
 
 namespace fernpoint::test {
 namespace {
-
-const QString kHelperName = QStringLiteral("com.lunacore.sdwan.fernpoint.helper");
 
 QString executable() {
     const QString overridden = qEnvironmentVariable("FERNPOINT_SCRIPTED_HELPER");
@@ -61,7 +61,7 @@ bool ScriptedHelperProcess::start(int timeoutMs) {
     while (!deadline.hasExpired() && m_process->state() == QProcess::Running) {
         // Another instance that is still going away may own the name for a moment; only the
         // name held by our process counts.
-        const QString owner = control.interface()->serviceOwner(kHelperName);
+        const QString owner = control.interface()->serviceOwner(contract::kBusName);
         if (!owner.isEmpty() &&
             control.interface()->servicePid(owner).value() == uint(m_process->processId())) {
             m_uniqueName = owner;

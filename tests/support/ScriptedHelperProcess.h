@@ -12,8 +12,8 @@
 namespace fernpoint::test {
 
 // Runs fernpoint-scripted-helper, a stand-in for the gateway helper, on a test's private bus.
-// It owns com.lunacore.sdwan.fernpoint.helper at /com/lunacore/sdwan/fernpoint/helper and answers
-// the six helper methods as scripted here. Until scripted, Ping answers ["1.0.4"], the four
+// It owns the helper's bus name at its object path and answers the six helper methods as
+// scripted here. Until scripted, Ping answers [the version of this build], the four
 // commands (true, null) and GatewayStatus (true, null, false). Scripts and the calls received
 // live in the helper process: start() again resets them.
 //

@@ -10,6 +10,7 @@
 #include "FakeHelperClient.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
+#include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "HistoryPopover.h"
 #include "Localizer.h"
@@ -40,7 +41,7 @@ class BusNameProbe final : public HelperJobProbe {
 public:
     bool isHelperJobPresent() override {
         QDBusConnectionInterface* bus = QDBusConnection::systemBus().interface();
-        return bus && bus->isServiceRegistered(QString(HelperInstaller::helperLabel)).value();
+        return bus && bus->isServiceRegistered(QString(contract::kBusName)).value();
     }
 };
 
@@ -83,8 +84,7 @@ int main(int argc, char* argv[]) {
     // whatever history the surrounding home holds.
     const test::TemporaryHome home;
     QSettings settings;
-    settings.setValue(HelperInstaller::installedVersionKey,
-                      QString(HelperInstaller::requiredHelperVersion));
+    settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
 
     test::FakeHelperClient fakeClient;
     test::FakeJobProbe fakeProbe;
@@ -95,11 +95,13 @@ int main(int argc, char* argv[]) {
     HelperInstaller installer(probe, runner, settings, QStringLiteral("/nonexistent/helper"));
     Localizer localizer(QLocale(QStringLiteral("en_US")));
 
+    GatewayManager manager(client);
+    NetworkProfileStore store;
+    ContentController controller(manager, store, installer, localizer, settings);
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("FernPoint"));
-    auto* view = new ContentView(client, installer, localizer, settings);
+    auto* view = new ContentView(controller);
     window.setCentralWidget(view);
-    ContentController& controller = view->controller();
     controller.chooseLanguage(2);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) {
@@ -138,18 +140,19 @@ int main(int argc, char* argv[]) {
 
     shoot(QStringLiteral("empty"));
 
-    view->networkIdField()->setFocus();
-    QTest::keyClicks(view->networkIdField(), QStringLiteral("8056c2e21c000001"));
+    auto* field = view->findChild<QLineEdit*>(QStringLiteral("networkIdField"));
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral("8056c2e21c000001"));
     controller.pressMainButton();
     const bool connected = QTest::qWaitFor(
         [&] {
-            const auto& status = view->manager().currentStatus();
+            const auto& status = manager.currentStatus();
             return status && status->isConnected;
         },
         30000);
     if (!connected) {
         console << "the gateway did not connect; last error: "
-                << view->manager().lastErrorMessage().value_or(QStringLiteral("none")) << Qt::endl;
+                << manager.lastErrorMessage().value_or(QStringLiteral("none")) << Qt::endl;
         ++failures;
     }
     shoot(QStringLiteral("connected"));
@@ -157,17 +160,18 @@ int main(int argc, char* argv[]) {
     const QStringList languages = {QStringLiteral("system"), QStringLiteral("zhHans"),
                                    QStringLiteral("en"), QStringLiteral("ja")};
     if (fake) { // a longer history for the popover
-        view->store().upsertProfile(QStringLiteral("a09acf0233d1e4b7"), QString(),
-                                    QStringLiteral("Lab bench, rack 3"));
-        view->store().upsertProfile(QStringLiteral("17d709436c2c8f11"), QStringLiteral("Warehouse"),
-                                    QString());
+        store.upsertProfile(QStringLiteral("a09acf0233d1e4b7"), QString(),
+                            QStringLiteral("Lab bench, rack 3"));
+        store.upsertProfile(QStringLiteral("17d709436c2c8f11"), QStringLiteral("Warehouse"),
+                            QString());
     }
     for (int i = 0; i < languages.size(); ++i) {
         controller.chooseLanguage(i);
         shoot(QStringLiteral("language-") + languages[i]);
         controller.setShowHistoryPopover(true);
-        if (QTest::qWaitForWindowExposed(view->historyPopover())) {
-            shootWidget(*view->historyPopover(), QStringLiteral("popover-") + languages[i]);
+        auto* popover = view->findChild<HistoryPopover*>(QStringLiteral("historyPopover"));
+        if (QTest::qWaitForWindowExposed(popover)) {
+            shootWidget(*popover, QStringLiteral("popover-") + languages[i]);
         } else {
             console << "the history popover never appeared" << Qt::endl;
             ++failures;
@@ -176,13 +180,13 @@ int main(int argc, char* argv[]) {
     }
 
     controller.chooseLanguage(2);
-    view->manager().setLastErrorMessage(
+    manager.setLastErrorMessage(
         localizer.processText(QStringLiteral("error_helper_install_failed_prefix")) +
         QStringLiteral("AuthorizationCopyRights 失败: -60006. The administrator prompt was "
                        "dismissed before the helper could be installed; open the window again "
                        "to retry the installation."));
     shoot(QStringLiteral("error-banner"));
-    view->manager().setLastErrorMessage(std::nullopt);
+    manager.setLastErrorMessage(std::nullopt);
 
     QApplication::setPalette(darkPalette());
     controller.chooseLanguage(3);

@@ -1,10 +1,4 @@
-#include "ContentView.h"
-#include "ErrorBanner.h"
-#include "HistoryButton.h"
 #include "HistoryPopover.h"
-#include "MainButton.h"
-#include "SegmentedPicker.h"
-#include "ToggleSwitch.h"
 #include "UiTestRig.h"
 #include "WindowTexts.h"
 
@@ -17,12 +11,7 @@ using namespace fernpoint;
 namespace {
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
-
-struct ViewRig : test::ControllerRig {
-    ViewRig()
-        : view(client, installer, localizer, settings) {}
-    ContentView view;
-};
+using test::ViewRig;
 
 } // namespace
 
@@ -49,9 +38,8 @@ private Q_SLOTS:
         ViewRig rig;
         rig.view.resize(640, 480);
         rig.view.show();
-        rig.view.manager().setLastErrorMessage(present ? std::optional<QString>(message)
-                                                       : std::nullopt);
-        ErrorBanner* banner = rig.view.errorBanner();
+        rig.manager.setLastErrorMessage(present ? std::optional<QString>(message) : std::nullopt);
+        ErrorBanner* banner = rig.banner;
         QCOMPARE(banner->isVisible(), present);
         if (!present)
             return;
@@ -68,10 +56,8 @@ private Q_SLOTS:
         ViewRig rig;
         ContentView& view = rig.view;
         view.show();
-        QTest::keyClicks(view.networkIdField(), QStringLiteral(" ") + kValidId);
-        rig.view.manager().setLastErrorMessage(QStringLiteral("Helper installation failed: x"));
-        const ContentController* controller = &view.controller();
-        const GatewayManager* manager = &view.manager();
+        QTest::keyClicks(rig.field, QStringLiteral(" ") + kValidId);
+        rig.manager.setLastErrorMessage(QStringLiteral("Helper installation failed: x"));
 
         // The keyed texts a window without a status snapshot shows.
         const QStringList shownKeys = {
@@ -81,10 +67,10 @@ private Q_SLOTS:
             QStringLiteral("network_status_title"), QStringLiteral("network_status_empty")};
         Localizer english{QLocale(QStringLiteral("en_US"))};
         for (const int segment : {2, 1, 3, 0}) { // 0: the system's, English here
-            const QToolButton* button = view.languagePicker()->segment(segment);
+            const QToolButton* button = rig.picker->segment(segment);
             QVERIFY(button);
             QTest::mouseClick(const_cast<QToolButton*>(button), Qt::LeftButton);
-            QCOMPARE(view.languagePicker()->selectedIndex(), segment);
+            QCOMPARE(rig.picker->selectedIndex(), segment);
 
             const QStringList texts = test::visibleTexts(view);
             for (const QString& text : texts)
@@ -98,12 +84,10 @@ private Q_SLOTS:
                     QVERIFY2(!texts.contains(english.text(key)), qPrintable(key));
             }
 
-            // Same objects, same form content, same banner.
-            QCOMPARE(&view.controller(), controller);
-            QCOMPARE(&view.manager(), manager);
-            QCOMPARE(view.networkIdField()->text(), QStringLiteral(" ") + kValidId);
-            QVERIFY(view.errorBanner()->isVisible());
-            QCOMPARE(view.errorBanner()->message(),
+            // Same form content, same banner.
+            QCOMPARE(rig.field->text(), QStringLiteral(" ") + kValidId);
+            QVERIFY(rig.banner->isVisible());
+            QCOMPARE(rig.banner->message(),
                      std::optional<QString>(QStringLiteral("Helper installation failed: x")));
         }
     }
@@ -116,31 +100,30 @@ private Q_SLOTS:
 
         // The chain of Tab stops, starting at the picker.
         QList<QWidget*> chain;
-        QWidget* widget = view.languagePicker();
+        QWidget* widget = rig.picker;
         do {
             if (widget->focusPolicy() & Qt::TabFocus && widget->isVisibleTo(&view))
                 chain.append(widget);
             widget = widget->nextInFocusChain();
-        } while (widget != view.languagePicker() && chain.size() < 5);
-        const QList<QWidget*> expected = {view.languagePicker(), view.networkIdField(),
-                                          view.historyButton(), view.mainButton(),
-                                          view.natSwitch()};
+        } while (widget != rig.picker && chain.size() < 5);
+        const QList<QWidget*> expected = {rig.picker, rig.field, rig.historyButton, rig.mainButton,
+                                          rig.natSwitch};
         QCOMPARE(chain, expected);
 
         // Arrow keys move the picker's choice and store it.
-        view.languagePicker()->setFocus();
-        QTest::keyClick(view.languagePicker(), Qt::Key_Right);
+        rig.picker->setFocus();
+        QTest::keyClick(rig.picker, Qt::Key_Right);
         QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("zhHans"));
-        QTest::keyClick(view.languagePicker(), Qt::Key_Right);
+        QTest::keyClick(rig.picker, Qt::Key_Right);
         QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("en"));
 
         // Space toggles the NAT switch through the guarded write.
         rig.client.calls.clear();
-        view.natSwitch()->setFocus();
-        QTest::keyClick(view.natSwitch(), Qt::Key_Space);
-        QVERIFY(rig.view.manager().natEnabled());
+        rig.natSwitch->setFocus();
+        QTest::keyClick(rig.natSwitch, Qt::Key_Space);
+        QVERIFY(rig.manager.natEnabled());
         QTRY_VERIFY(rig.client.calls.contains(QStringLiteral("setNat 1")));
-        QVERIFY(view.natSwitch()->isChecked());
+        QVERIFY(rig.natSwitch->isChecked());
     }
 
     void appearanceRunsOnEachShowNotOnRepaint() {
@@ -161,36 +144,36 @@ private Q_SLOTS:
         ContentView& view = rig.view;
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        HistoryPopover* popover = view.historyPopover();
-
-        QTest::mouseClick(view.historyButton(), Qt::LeftButton);
-        QVERIFY(view.controller().showHistoryPopover());
+        QTest::mouseClick(rig.historyButton, Qt::LeftButton);
+        QVERIFY(rig.controller().showHistoryPopover());
+        auto* popover = rig.part<HistoryPopover>("historyPopover");
+        QVERIFY(popover);
         QTRY_VERIFY(popover->isVisible());
 
         // Closing the popover by itself clears the flag.
         popover->hide();
-        QTRY_VERIFY(!view.controller().showHistoryPopover());
+        QTRY_VERIFY(!rig.controller().showHistoryPopover());
     }
 
     void mainButtonFollowsTheController() {
         ViewRig rig;
         ContentView& view = rig.view;
         view.show();
-        QVERIFY(!view.mainButton()->isEnabled());
-        QTest::keyClicks(view.networkIdField(), kValidId);
-        QCOMPARE(rig.view.manager().networkID(), kValidId);
-        QVERIFY(view.mainButton()->isEnabled());
-        QVERIFY(!view.mainButton()->isDestructive());
+        QVERIFY(!rig.mainButton->isEnabled());
+        QTest::keyClicks(rig.field, kValidId);
+        QCOMPARE(rig.manager.networkID(), kValidId);
+        QVERIFY(rig.mainButton->isEnabled());
+        QVERIFY(!rig.mainButton->isDestructive());
 
-        QTest::mouseClick(view.mainButton(), Qt::LeftButton);
-        QTRY_VERIFY(view.mainButton()->isDestructive());
-        QCOMPARE(view.mainButton()->text(), QStringLiteral("Disconnect"));
-        QVERIFY(!view.natSwitch()->isEnabled());
+        QTest::mouseClick(rig.mainButton, Qt::LeftButton);
+        QTRY_VERIFY(rig.mainButton->isDestructive());
+        QCOMPARE(rig.mainButton->text(), QStringLiteral("Disconnect"));
+        QVERIFY(!rig.natSwitch->isEnabled());
 
         rig.client.holdCommands = true;
-        QTest::mouseClick(view.mainButton(), Qt::LeftButton);
-        QVERIFY(view.mainButton()->isBusy());
-        QVERIFY(!view.mainButton()->isEnabled());
+        QTest::mouseClick(rig.mainButton, Qt::LeftButton);
+        QVERIFY(rig.mainButton->isBusy());
+        QVERIFY(!rig.mainButton->isEnabled());
     }
 };
 

@@ -27,9 +27,9 @@ public:
     static constexpr QLatin1StringView kDefaultLanguage{"system"};
     static constexpr double kPollingIntervalSeconds = 5.0;
 
-    // One segment of the language picker: the text key it shows and the value it stores.
+    // One segment of the language picker: the text ID it shows and the value it stores.
     struct LanguageSegment {
-        QString key;
+        const char* textId;
         QString value;
     };
     static const QList<LanguageSegment>& languageSegments();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "GatewayStatusDetail.h"
-#include "PanelStyle.h"
 
+#include <QAnyStringView>
 #include <QList>
 #include <QString>
 
@@ -12,30 +12,34 @@
 
 namespace fernpoint {
 
-// What the status group box shows for one snapshot, worked out without any widget.
-class StatusRows final {
+// What the status panel shows for one snapshot, worked out without any widget: nine labelled
+// rows, the endpoints and the remote management addresses.
+class StatusPanelModel final {
 public:
-    // One labelled row: the title is a text key, looked up in the window's language when drawn;
+    // How a row's value stands out; the view picks the colour.
+    enum class Emphasis { Normal, Positive, Muted };
+
+    // One labelled row: the title is a text ID, looked up in the window's language when drawn;
     // the value is shown verbatim.
     struct Row {
-        QString titleKey;
+        const char* titleId = nullptr;
         QString value;
-        PanelColor valueColor = PanelColor::Primary;
+        Emphasis emphasis = Emphasis::Normal;
     };
 
     struct Endpoint {
         QString address;
-        PanelColor dotColor = PanelColor::Red;
+        bool reachable = false;
     };
 
-    // Looks a key up in the language of the process (not the window's).
-    using ProcessLookup = std::function<QString(const QString& key)>;
+    // Looks a text ID up in the language of the process (not the window's).
+    using ProcessLookup = std::function<QString(QAnyStringView id)>;
 
     static constexpr int kRowCount = 9;
     // What an absent value shows.
     static constexpr QLatin1StringView kAbsentValue{"-"};
 
-    StatusRows(const GatewayStatusDetail& detail, const ProcessLookup& processText);
+    StatusPanelModel(const GatewayStatusDetail& detail, const ProcessLookup& processText);
 
     const QList<Row>& rows() const { return m_rows; }
     const QList<Endpoint>& endpoints() const { return m_endpoints; }

@@ -5,6 +5,7 @@
 #include "Localizer.h"
 #include "NetworkIdText.h"
 #include "NetworkProfileStore.h"
+#include "TextIds.h"
 
 #include <QMetaObject>
 #include <QSettings>
@@ -13,10 +14,10 @@ namespace fernpoint {
 
 const QList<ContentController::LanguageSegment>& ContentController::languageSegments() {
     static const QList<LanguageSegment> segments = {
-        {QStringLiteral("跟随系统"), QStringLiteral("system")},
-        {QStringLiteral("简体中文"), QStringLiteral("zhHans")},
-        {QStringLiteral("English"), QStringLiteral("en")},
-        {QStringLiteral("日本語"), QStringLiteral("ja")},
+        {textid::kLanguageSystem, QStringLiteral("system")},
+        {textid::kLanguageSimplifiedChinese, QStringLiteral("zhHans")},
+        {textid::kLanguageEnglish, QStringLiteral("en")},
+        {textid::kLanguageJapanese, QStringLiteral("ja")},
     };
     return segments;
 }
@@ -142,9 +143,9 @@ void ContentController::appear() {
             this,
             [this, error] {
                 if (error) {
-                    m_manager.setLastErrorMessage(m_localizer.processText(QStringLiteral(
-                                                      "error_helper_install_failed_prefix")) +
-                                                  error->localizedDescription);
+                    m_manager.setLastErrorMessage(
+                        m_localizer.processText(textid::kErrorHelperInstallFailedPrefix) +
+                        error->localizedDescription);
                 } else {
                     m_manager.startStatusPolling(kPollingIntervalSeconds);
                 }

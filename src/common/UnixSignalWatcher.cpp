@@ -1,4 +1,4 @@
-#include "InterruptWatcher.h"
+#include "UnixSignalWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -13,7 +13,7 @@ namespace {
 // One watcher per process: a signal handler can reach only globals.
 int g_sockets[2] = {-1, -1};
 
-extern "C" void forwardInterrupt(int signalNumber) {
+extern "C" void forwardSignal(int signalNumber) {
     const int savedErrno = errno;
     const auto byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_sockets[0], &byte, 1);
@@ -31,17 +31,17 @@ void setHandler(void (*handler)(int)) {
 
 } // namespace
 
-InterruptWatcher::InterruptWatcher(QObject* parent)
+UnixSignalWatcher::UnixSignalWatcher(QObject* parent)
     : QObject(parent) {
     if (g_sockets[0] >= 0 ||
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_sockets) != 0)
         return;
     m_notifier = new QSocketNotifier(g_sockets[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &InterruptWatcher::onReadable);
-    setHandler(forwardInterrupt);
+    connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::onReadable);
+    setHandler(forwardSignal);
 }
 
-InterruptWatcher::~InterruptWatcher() {
+UnixSignalWatcher::~UnixSignalWatcher() {
     if (!m_notifier)
         return;
     setHandler(SIG_DFL);
@@ -51,10 +51,10 @@ InterruptWatcher::~InterruptWatcher() {
     g_sockets[0] = g_sockets[1] = -1;
 }
 
-void InterruptWatcher::onReadable() {
+void UnixSignalWatcher::onReadable() {
     unsigned char byte = 0;
     while (::read(g_sockets[1], &byte, 1) == 1)
-        Q_EMIT interrupted(byte);
+        Q_EMIT signalReceived(byte);
 }
 
 } // namespace fernpoint

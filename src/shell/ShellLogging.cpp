@@ -1,0 +1,7 @@
+#include "ShellLogging.h"
+
+namespace fernpoint {
+
+Q_LOGGING_CATEGORY(lcShell, "fernpoint.shell")
+
+} // namespace fernpoint
