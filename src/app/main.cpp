@@ -1,7 +1,9 @@
 #include "AppDelegate.h"
+#include "ConnectionNotifier.h"
 #include "ContentController.h"
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
+#include "DBusNotificationSender.h"
 #include "FirstFrameReporter.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
@@ -10,6 +12,8 @@
 #include "HistoryRecorder.h"
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
+#include "TrayIcon.h"
+#include "TrayModel.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -31,9 +35,10 @@ int main(int argc, char* argv[]) {
 
     fernpoint::Localizer localizer;
     fernpoint::DBusInstanceSignal instanceSignal(QDBusConnection::sessionBus());
-    fernpoint::AppDelegate delegate(instanceSignal, QString(fernpoint::AppDelegate::kLockPath),
-                                    fernpoint::HelperInstaller::shared(), localizer,
-                                    QIcon(QStringLiteral(":/icons/bolt.svg")));
+    fernpoint::AppDelegate delegate(
+        instanceSignal, QString(fernpoint::AppDelegate::kLockPath),
+        fernpoint::HelperInstaller::shared(), localizer,
+        fernpoint::TrayIcon::stateIcon(fernpoint::TrayModel::State::Disconnected));
     if (delegate.applicationDidFinishLaunching() ==
         fernpoint::AppDelegate::LaunchOutcome::Terminate)
         return 0;
@@ -51,6 +56,18 @@ int main(int argc, char* argv[]) {
     window.setWindowTitle(QStringLiteral("FernPoint"));
     window.setCentralWidget(new fernpoint::ContentView(controller));
     delegate.setMainWindow(&window);
+
+    // The tray and the desktop notices follow the same controller as the window.
+    fernpoint::TrayModel trayModel(controller);
+    if (fernpoint::TrayIcon* tray = delegate.trayIcon())
+        tray->attach(trayModel);
+    fernpoint::ConnectionNotifier notifier(trayModel, localizer);
+    notifier.setWindowVisibility([&window] { return window.isVisible() && !window.isMinimized(); });
+    fernpoint::DBusNotificationSender notices(QDBusConnection::sessionBus());
+    QObject::connect(&notifier, &fernpoint::ConnectionNotifier::noticeRequested, &notices,
+                     [&notices](const fernpoint::ConnectionNotifier::Notice& notice) {
+                         notices.show(notice.summary, notice.body);
+                     });
     window.show();
     return QCoreApplication::exec();
 }
