@@ -1,6 +1,8 @@
 // Two real application processes on private buses: the second wakes the first and exits. They
-// use the machine's real lock file, so this test never runs alongside another that does.
+// use the machine's real lock file, so this test never runs alongside another that does. And the
+// lock file against another user, on a path of the test's own.
 
+#include "InstanceLock.h"
 #include "PrivateBus.h"
 
 #include <QDBusConnection>
@@ -8,9 +10,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +62,8 @@ class tst_SingleInstance : public QObject {
 
 private Q_SLOTS:
     void secondInstanceWakesTheFirstAndExits();
+    void anotherUserCannotTakeTheLock_data();
+    void anotherUserCannotTakeTheLock();
 };
 
 void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
@@ -102,6 +109,81 @@ void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
                              5000);
     QCOMPARE(first.process.state(), QProcess::Running);
     QCOMPARE(first.out().count(QStringLiteral("Helper installed")), 1);
+}
+
+// The lock file is this user's alone. Another user's file at the path, or another user's read lock
+// on an older readable file, make the guard use the same name in XDG_RUNTIME_DIR, with one warning.
+void tst_SingleInstance::anotherUserCannotTakeTheLock_data() {
+    QTest::addColumn<QString>("before");      // "none", "nobody's file", "own old file"
+    QTest::addColumn<QString>("nobodyLocks"); // how nobody holds it: "" (not at all), "w", "r"
+    QTest::newRow("no file yet") << QStringLiteral("none") << QString();
+    QTest::newRow("nobody's file, write-locked")
+        << QStringLiteral("nobody's file") << QStringLiteral("w");
+    QTest::newRow("nobody's file, not locked") << QStringLiteral("nobody's file") << QString();
+    QTest::newRow("own readable file, read-locked by nobody")
+        << QStringLiteral("own old file") << QStringLiteral("r");
+}
+
+void tst_SingleInstance::anotherUserCannotTakeTheLock() {
+    QFETCH(QString, before);
+    QFETCH(QString, nobodyLocks);
+    if (::geteuid() != 0)
+        QSKIP("needs root, to act as the user nobody through setpriv");
+    QTemporaryDir shared; // like /tmp: anyone may create files, only their owner removes them
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(shared.path(), QFileDevice::Permissions(0x7777)));
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+    const QString lockPath = shared.filePath(QStringLiteral("com.fernpoint.lock"));
+    const QString fallback = runtime.filePath(QStringLiteral("com.fernpoint.lock"));
+    if (before == QLatin1StringView("own old file")) {
+        QFile old(lockPath);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        QVERIFY(old.setPermissions(QFileDevice::Permissions(0x6444)));
+    }
+    QProcess nobody;
+    if (before == QLatin1StringView("nobody's file") || !nobodyLocks.isEmpty()) {
+        const QString python =
+            QStringLiteral("import fcntl, sys\n"
+                           "f = open(sys.argv[1], 'r' if sys.argv[2] == 'r' else 'a')\n"
+                           "if sys.argv[2]: fcntl.lockf(f, fcntl.LOCK_SH if sys.argv[2] == 'r' "
+                           "else fcntl.LOCK_EX)\n"
+                           "print('ready', flush=True)\n"
+                           "sys.stdin.read()\n");
+        nobody.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                      QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/python3"),
+                      QStringLiteral("-c"), python, lockPath, nobodyLocks});
+        QVERIFY(nobody.waitForReadyRead(10000));
+        QCOMPARE(nobody.readAllStandardOutput().trimmed(), QByteArray("ready"));
+    }
+    const bool fallsBack = before != QLatin1StringView("none");
+    if (fallsBack) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QRegularExpression::escape(lockPath) +
+                                                QStringLiteral(" .* another .*; locking ") +
+                                                QRegularExpression::escape(fallback) +
+                                                QStringLiteral(" instead")));
+    }
+
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    fernpoint::InstanceLock lock(lockPath);
+    const fernpoint::InstanceLock::Outcome outcome = lock.tryAcquire();
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    nobody.closeWriteChannel();
+    nobody.waitForFinished(5000);
+
+    QCOMPARE(outcome, fernpoint::InstanceLock::Outcome::Acquired);
+    QCOMPARE(lock.path(), fallsBack ? fallback : lockPath);
+    struct stat info = {};
+    QVERIFY(::stat(QFile::encodeName(lock.path()).constData(), &info) == 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    QCOMPARE(info.st_uid, ::geteuid());
+    if (before == QLatin1StringView("own old file")) {
+        // No longer readable by others.
+        QVERIFY(::stat(QFile::encodeName(lockPath).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)
