@@ -11,7 +11,7 @@ packages=(
   # D-Bus, admin authorization; systemd-analyze scores the helper's unit
   dbus dbus-daemon pkexec polkitd systemd
   # tests: private buses, fake polkit, virtual display, fonts for screenshots
-  python3 python3-dbus python3-dbusmock xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  python3 python3-dbus python3-gi python3-dbusmock xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
   # fuzzing and sanitizers
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
 )

@@ -118,11 +118,8 @@ private Q_SLOTS:
         QTest::newRow("the default system bus") << QString() << false;
         QTest::newRow("a program that may reach it")
             << QStringLiteral("unixexec:path=/bin/true") << false;
-        QTest::newRow("plain") << QStringLiteral("unix:path=/run/dbus/system_bus_socket") << true;
         QTest::newRow("double slash")
             << QStringLiteral("unix:path=/run//dbus/system_bus_socket") << true;
-        QTest::newRow("dot-dot") << QStringLiteral("unix:path=/run/dbus/../dbus/system_bus_socket")
-                                 << true;
         QTest::newRow("escaped") << QStringLiteral("unix:path=%2frun%2fdbus%2fsystem_bus_socket")
                                  << true;
         QTest::newRow("through a link, second of two")
@@ -137,29 +134,27 @@ private Q_SLOTS:
         QProcessEnvironment environment = environmentFor(address);
         if (address.isEmpty())
             environment.remove(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"));
-        const QString fakeSocket = QStringLiteral("mount -t tmpfs none /run && mkdir /run/dbus && "
-                                                  ": >/run/dbus/system_bus_socket && exec \"$@\"");
         QStringList command{helperProgram(), QStringLiteral("--no-authorization")};
         if (fakesTheSocket) {
-            QProcess probe;
-            probe.start(QStringLiteral("unshare"),
-                        {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
-                         fakeSocket, QStringLiteral("sh"), QStringLiteral("true")});
-            if (!probe.waitForFinished(5000) || probe.exitCode() != 0)
-                QSKIP(
-                    qPrintable(QStringLiteral("no private mount namespace to fake the machine's "
-                                              "bus socket in (needs root): ") +
-                               QString::fromLocal8Bit(probe.readAllStandardError()).simplified()));
-            command =
-                QStringList{QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("sh"),
-                            QStringLiteral("-c"),      fakeSocket,           QStringLiteral("sh")} +
-                command;
+            command = QStringList{QStringLiteral("unshare"),
+                                  QStringLiteral("-m"),
+                                  QStringLiteral("sh"),
+                                  QStringLiteral("-c"),
+                                  QStringLiteral("mount -t tmpfs none /run && mkdir /run/dbus && "
+                                                 ": >/run/dbus/system_bus_socket && echo faked >&2 "
+                                                 "&& exec \"$@\""),
+                                  QStringLiteral("sh")} +
+                      command;
         }
         QProcess helper;
         helper.setProcessEnvironment(environment);
         helper.start(command.first(), command.mid(1));
         QVERIFY(helper.waitForFinished(5000));
         const QByteArray errors = helper.readAllStandardError();
+        if (fakesTheSocket && !errors.startsWith("faked\n"))
+            QSKIP(qPrintable(QStringLiteral("no private mount namespace to fake the machine's bus "
+                                            "socket in (needs root): ") +
+                             QString::fromLocal8Bit(errors).simplified()));
         QCOMPARE(helper.exitCode(), 2);
         QVERIFY2(errors.contains("--no-authorization is refused"), errors.constData());
     }

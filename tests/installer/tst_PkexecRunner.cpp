@@ -95,25 +95,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("reason"); // empty: it is run
         const QString helper = QStringLiteral("ABOVE/bin/helper");
-        QTest::newRow("root's own") << QString() << helper << QString();
-        QTest::newRow("below a sticky folder anyone may write to")
+        QTest::newRow("root's own, below a sticky folder anyone may write to")
             << QStringLiteral("chmod 1777 ABOVE") << helper << QString();
         QTest::newRow("missing") << QString() << QStringLiteral("ABOVE/bin/nothing")
                                  << QStringLiteral("ABOVE/bin/nothing does not exist");
-        QTest::newRow("relative") << QString() << QStringLiteral("bin/helper")
-                                  << QStringLiteral("not an absolute path");
         QTest::newRow("another user's program")
             << QStringLiteral("chown nobody ABOVE/bin/helper") << helper
-            << QStringLiteral("ABOVE/bin/helper belongs to user");
+            << QStringLiteral("ABOVE/bin/helper belongs to user 65534, not root");
         QTest::newRow("a program others may change, sticky or not")
             << QStringLiteral("chmod 1777 ABOVE/bin/helper") << helper
             << QStringLiteral("group or others may write to ABOVE/bin/helper");
         QTest::newRow("in a folder anyone may write to")
             << QStringLiteral("chmod 0777 ABOVE/bin") << helper
             << QStringLiteral("group or others may write to ABOVE/bin");
-        QTest::newRow("in another user's folder")
-            << QStringLiteral("chown nobody ABOVE/bin") << helper
-            << QStringLiteral("ABOVE/bin belongs to user");
         QTest::newRow("through a symbolic link")
             << QStringLiteral("ln -s bin ABOVE/link") << QStringLiteral("ABOVE/link/helper")
             << QStringLiteral("ABOVE/link is a symbolic link");
@@ -137,18 +131,15 @@ private Q_SLOTS:
             QCOMPARE(
                 QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), fill(setup)}),
                 0);
-        const QString ran = path(QStringLiteral("ran"));
-        QFile::remove(ran);
-        const QString pkexec = path(QStringLiteral("pkexec-that-logs"));
-        QVERIFY(writeScript(pkexec, ": > '" + ran.toUtf8() + "'\n"));
+        const QString pkexec = path(QStringLiteral("pkexec"));
+        QVERIFY(writeScript(pkexec, "exit 0\n"));
 
         const auto outcome = PkexecRunner(pkexec).run(fill(program), {});
         QCOMPARE(outcome.kind, reason.isEmpty() ? Kind::Finished : Kind::ProgramRefused);
-        QCOMPARE(QFile::exists(ran), reason.isEmpty());
-        QVERIFY2(outcome.standardError.contains(fill(reason)), qPrintable(outcome.standardError));
-        if (!reason.isEmpty())
-            QVERIFY(outcome.standardError.startsWith(
-                QStringLiteral("refusing to run %1 as root: ").arg(fill(program))));
+        QCOMPARE(outcome.standardError, reason.isEmpty()
+                                            ? QString()
+                                            : QStringLiteral("refusing to run %1 as root: %2")
+                                                  .arg(fill(program), fill(reason)));
     }
 
     void bundledHelperLocation_data() {

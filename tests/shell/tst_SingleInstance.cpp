@@ -111,78 +111,62 @@ void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
     QCOMPARE(first.out().count(QStringLiteral("Helper installed")), 1);
 }
 
-// The lock file is this user's alone. Another user's file at the path, or another user's read lock
-// on an older readable file, make the guard use the same name in XDG_RUNTIME_DIR, with one warning.
+// The lock file is this user's alone (0600). Another user's file at the path, or another user's
+// read lock on an older readable file of ours, make the guard lock the same name in
+// XDG_RUNTIME_DIR instead, with one warning.
 void tst_SingleInstance::anotherUserCannotTakeTheLock_data() {
-    QTest::addColumn<QString>("before");      // "none", "nobody's file", "own old file"
-    QTest::addColumn<QString>("nobodyLocks"); // how nobody holds it: "" (not at all), "w", "r"
-    QTest::newRow("no file yet") << QStringLiteral("none") << QString();
-    QTest::newRow("nobody's file, write-locked")
-        << QStringLiteral("nobody's file") << QStringLiteral("w");
-    QTest::newRow("nobody's file, not locked") << QStringLiteral("nobody's file") << QString();
-    QTest::newRow("own readable file, read-locked by nobody")
-        << QStringLiteral("own old file") << QStringLiteral("r");
+    QTest::addColumn<QString>("nobodyLocks"); // w: nobody's file, write-locked; r: read-locked
+    QTest::newRow("no file yet") << QString();
+    QTest::newRow("nobody's file, write-locked") << QStringLiteral("w");
+    QTest::newRow("own readable file, read-locked by nobody") << QStringLiteral("r");
 }
 
 void tst_SingleInstance::anotherUserCannotTakeTheLock() {
-    QFETCH(QString, before);
     QFETCH(QString, nobodyLocks);
     if (::geteuid() != 0)
         QSKIP("needs root, to act as the user nobody through setpriv");
     QTemporaryDir shared; // like /tmp: anyone may create files, only their owner removes them
     QTemporaryDir runtime;
-    QVERIFY(QFile::setPermissions(shared.path(), QFileDevice::Permissions(0x7777)));
     QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
     const QString lockPath = shared.filePath(QStringLiteral("com.fernpoint.lock"));
     const QString fallback = runtime.filePath(QStringLiteral("com.fernpoint.lock"));
-    if (before == QLatin1StringView("own old file")) {
-        QFile old(lockPath);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        QVERIFY(old.setPermissions(QFileDevice::Permissions(0x6444)));
-    }
+    QFile old(lockPath);
+    if (nobodyLocks == QLatin1StringView("r"))
+        QVERIFY(old.open(QIODevice::WriteOnly) &&
+                old.setPermissions(QFileDevice::Permissions(0x6444)));
+    old.close();
     QProcess nobody;
-    if (before == QLatin1StringView("nobody's file") || !nobodyLocks.isEmpty()) {
-        const QString python =
-            QStringLiteral("import fcntl, sys\n"
-                           "f = open(sys.argv[1], 'r' if sys.argv[2] == 'r' else 'a')\n"
-                           "if sys.argv[2]: fcntl.lockf(f, fcntl.LOCK_SH if sys.argv[2] == 'r' "
-                           "else fcntl.LOCK_EX)\n"
-                           "print('ready', flush=True)\n"
-                           "sys.stdin.read()\n");
+    if (!nobodyLocks.isEmpty()) {
         nobody.start(QStringLiteral("setpriv"),
                      {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
                       QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/python3"),
-                      QStringLiteral("-c"), python, lockPath, nobodyLocks});
+                      QStringLiteral("-c"),
+                      QStringLiteral("import fcntl, sys\nw = sys.argv[2] == 'w'\n"
+                                     "f = open(sys.argv[1], 'a' if w else 'r')\n"
+                                     "fcntl.lockf(f, fcntl.LOCK_EX if w else fcntl.LOCK_SH)\n"
+                                     "print('locked', flush=True)\nsys.stdin.read()\n"),
+                      lockPath, nobodyLocks});
         QVERIFY(nobody.waitForReadyRead(10000));
-        QCOMPARE(nobody.readAllStandardOutput().trimmed(), QByteArray("ready"));
-    }
-    const bool fallsBack = before != QLatin1StringView("none");
-    if (fallsBack) {
         QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QRegularExpression::escape(lockPath) +
-                                                QStringLiteral(" .* another .*; locking ") +
-                                                QRegularExpression::escape(fallback) +
-                                                QStringLiteral(" instead")));
+                             QRegularExpression(QStringLiteral("%1 .*another.*; locking %2 instead")
+                                                    .arg(QRegularExpression::escape(lockPath),
+                                                         QRegularExpression::escape(fallback))));
     }
 
     const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     fernpoint::InstanceLock lock(lockPath);
-    const fernpoint::InstanceLock::Outcome outcome = lock.tryAcquire();
+    QCOMPARE(lock.tryAcquire(), fernpoint::InstanceLock::Outcome::Acquired);
     qputenv("XDG_RUNTIME_DIR", savedRuntime);
     nobody.closeWriteChannel();
     nobody.waitForFinished(5000);
 
-    QCOMPARE(outcome, fernpoint::InstanceLock::Outcome::Acquired);
-    QCOMPARE(lock.path(), fallsBack ? fallback : lockPath);
-    struct stat info = {};
-    QVERIFY(::stat(QFile::encodeName(lock.path()).constData(), &info) == 0);
-    QCOMPARE(info.st_mode & 0777, mode_t(0600));
-    QCOMPARE(info.st_uid, ::geteuid());
-    if (before == QLatin1StringView("own old file")) {
-        // No longer readable by others.
-        QVERIFY(::stat(QFile::encodeName(lockPath).constData(), &info) == 0);
-        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    QCOMPARE(lock.path(), nobodyLocks.isEmpty() ? lockPath : fallback);
+    for (const QString& ours :
+         {lock.path(), nobodyLocks == QLatin1StringView("w") ? QString() : lockPath}) {
+        struct stat info = {};
+        QVERIFY(ours.isEmpty() || (::stat(QFile::encodeName(ours).constData(), &info) == 0 &&
+                                   info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0600));
     }
 }
 
