@@ -23,6 +23,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,22 +128,23 @@ bool mayReachMachineSystemBus(const QString& address) {
     return false;
 }
 
-// Ends the helper once the program file it runs from is replaced or removed (an install step
+// Calls end once the program file the helper runs from is replaced or removed (an install step
 // put a new one in place), so that the next call starts the program now in place.
-void endWhenProgramIsReplaced(QFileSystemWatcher& watcher, QCoreApplication& app) {
+void endWhenProgramIsReplaced(QFileSystemWatcher& watcher, const std::function<void()>& end) {
     struct stat running = {};
     if (::stat("/proc/self/exe", &running) != 0)
         return;
     const QString program = QCoreApplication::applicationFilePath();
     watcher.addPath(program);
-    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &app, [program, running]() {
-        struct stat now = {};
-        if (::stat(QFile::encodeName(program).constData(), &now) == 0 &&
-            now.st_dev == running.st_dev && now.st_ino == running.st_ino)
-            return;
-        logLine(QStringLiteral("%1 was replaced or removed; ending").arg(program));
-        QCoreApplication::exit(0);
-    });
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &watcher,
+                     [program, running, end]() {
+                         struct stat now = {};
+                         if (::stat(QFile::encodeName(program).constData(), &now) == 0 &&
+                             now.st_dev == running.st_dev && now.st_ino == running.st_ino)
+                             return;
+                         logLine(QStringLiteral("%1 was replaced or removed; ending").arg(program));
+                         end();
+                     });
 }
 
 int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
@@ -194,8 +196,17 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
                             .arg(build::kHelperBusName, busDescription, bus.lastError().message()));
     }
 
+    // A round trip to the bus before the end: answers already sent are on the wire by then.
+    const auto end = [&bus]() {
+        bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                QStringLiteral("/org/freedesktop/DBus"),
+                                                QStringLiteral("org.freedesktop.DBus.Peer"),
+                                                QStringLiteral("Ping")),
+                 QDBus::Block, 2000);
+        QCoreApplication::exit(0);
+    };
     QFileSystemWatcher programWatcher;
-    endWhenProgramIsReplaced(programWatcher, app);
+    endWhenProgramIsReplaced(programWatcher, end);
 
     TerminationSignalWatcher signals;
     QObject::connect(&signals, &TerminationSignalWatcher::terminationRequested, &app,
@@ -203,15 +214,9 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
                          logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
                          QCoreApplication::exit(0);
                      });
-    QObject::connect(&service, &HelperService::uninstalled, &app, [&bus]() {
-        // A round trip to the bus after the answer: it is on the wire before the program ends.
-        bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                QStringLiteral("/org/freedesktop/DBus"),
-                                                QStringLiteral("org.freedesktop.DBus.Peer"),
-                                                QStringLiteral("Ping")),
-                 QDBus::Block, 2000);
+    QObject::connect(&service, &HelperService::uninstalled, &app, [&end]() {
         logLine(QStringLiteral("uninstalled; ending"));
-        QCoreApplication::exit(0);
+        end();
     });
 
     // A helper whose bus went away cannot be reached again; end, so that the next call on a new

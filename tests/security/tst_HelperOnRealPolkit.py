@@ -186,6 +186,8 @@ def main(helper):
             time.sleep(0.02)
         check(not bus.name_has_owner(NAME) and answer(bus, 'Ping').endswith(' ok 1.0.4')
               and helper_pid() != first_pid, 'a helper whose program was replaced ends')
+        check(answer(bus, 'Uninstall').endswith(' ok') and not os.listdir(root + '/usr/local/libexec'),
+              'root uninstalls it through its own method')
     finally:
         for process in reversed(processes):
             if process.poll() is None:
