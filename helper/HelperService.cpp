@@ -107,7 +107,10 @@ void HelperService::authorizeThen(const QString& method, const QString& actionId
         });
     switch (admission) {
     case PendingAuthorizations::Admission::Admitted:
-    case PendingAuthorizations::Admission::CallerGone: // nobody to answer
+        return;
+    case PendingAuthorizations::Admission::CallerGone: // answered for a caller without a bus name
+        bus.send(request.createErrorReply(QDBusError::AccessDenied,
+                                          QStringLiteral("the caller cannot be identified")));
         return;
     case PendingAuthorizations::Admission::ConnectionBusy:
         bus.send(request.createErrorReply(
