@@ -2,6 +2,7 @@
 
 #include "CommandRunner.h"
 #include "CtlRequest.h"
+#include "DBusHelperClient.h"
 #include "ExitStatus.h"
 #include "HelperClient.h"
 #include "HelperContract.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +45,11 @@ int main(int argc, char* argv[]) {
                                          fernpoint::UsageText::seeHelpHint());
         return fernpoint::exitCode(fernpoint::ExitStatus::Usage);
     }
+
+    // Only someone at a terminal can answer a password prompt.
+    if (auto* client =
+            dynamic_cast<fernpoint::DBusHelperClient*>(&fernpoint::HelperClient::shared()))
+        client->setInteractiveAuthorizationAllowed(::isatty(STDIN_FILENO) == 1);
 
     const fernpoint::Localizer localizer;
     fernpoint::CommandRunner runner(

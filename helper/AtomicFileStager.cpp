@@ -1,6 +1,8 @@
 #include "AtomicFileStager.h"
 
-#include <QFileInfo>
+#include "FolderHandle.h"
+
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -16,8 +18,12 @@ QString errorText(int errorNumber) {
     return QString::fromLocal8Bit(std::strerror(errorNumber));
 }
 
-QByteArray encoded(const QString& path) {
-    return QFile::encodeName(path);
+QByteArray encoded(const QString& name) {
+    return QFile::encodeName(name);
+}
+
+QString pathOf(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -34,8 +40,8 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-void syncFolder(const QString& folder) {
-    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void syncFolder(int folderFd) {
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -43,25 +49,6 @@ void syncFolder(const QString& folder) {
 }
 
 } // namespace
-
-bool makeFolders(const QString& path, QString& error) {
-    QString current;
-    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (const QString& part : parts) {
-        current += QLatin1Char('/') + part;
-        const QByteArray name = encoded(current);
-        if (::mkdir(name.constData(), 0755) == 0)
-            continue;
-        const int mkdirError = errno;
-        struct stat info = {};
-        if (mkdirError == EEXIST && ::stat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode))
-            continue;
-        error = QStringLiteral("cannot create folder %1: %2")
-                    .arg(current, errorText(mkdirError == EEXIST ? ENOTDIR : mkdirError));
-        return false;
-    }
-    return true;
-}
 
 AtomicFileStager::~AtomicFileStager() {
     abort();
@@ -72,30 +59,47 @@ bool AtomicFileStager::fail(const QString& what, const QString& path, int errorN
     return false;
 }
 
-int AtomicFileStager::createTemporary(const QString& targetPath, QString& temporaryPath) {
-    const QFileInfo target(targetPath);
-    if (!makeFolders(target.path(), m_error))
-        return -1;
+void AtomicFileStager::discard(Staged& staged) {
+    if (staged.folderFd < 0)
+        return;
+    ::unlinkat(staged.folderFd, encoded(staged.temporaryName).constData(), 0);
+    ::close(staged.folderFd);
+    staged.folderFd = -1;
+}
+
+int AtomicFileStager::createTemporary(const FolderHandle& folder, const QString& name,
+                                      Staged& staged) {
+    staged.folderPath = folder.path();
+    staged.name = name;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        temporaryPath = target.path() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".%1.tmp").arg(QRandomGenerator::system()->generate64(), 16,
-                                                      16, QLatin1Char('0'));
+        staged.temporaryName =
+            QStringLiteral(".%1.%2.tmp")
+                .arg(name)
+                .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
         // O_EXCL and O_NOFOLLOW: never write through a name someone else placed there.
-        const int fd = ::open(encoded(temporaryPath).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0)
-            return fd;
+        const int fd = ::openat(folder.fd(), encoded(staged.temporaryName).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            staged.folderFd = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
+            if (staged.folderFd >= 0)
+                return fd;
+            const int dupError = errno;
+            ::unlinkat(folder.fd(), encoded(staged.temporaryName).constData(), 0);
+            ::close(fd);
+            fail(QStringLiteral("write into"), folder.path(), dupError);
+            return -1;
+        }
         if (errno != EEXIST) {
-            fail(QStringLiteral("write into"), target.path(), errno);
+            fail(QStringLiteral("write into"), folder.path(), errno);
             return -1;
         }
     }
-    fail(QStringLiteral("write into"), target.path(), EEXIST);
+    fail(QStringLiteral("write into"), folder.path(), EEXIST);
     return -1;
 }
 
-bool AtomicFileStager::finish(int fd, const QString& temporaryPath, const QString& targetPath,
-                              unsigned mode) {
+bool AtomicFileStager::finish(int fd, Staged& staged, unsigned mode) {
+    const QString temporaryPath = pathOf(staged.folderPath, staged.temporaryName);
     bool ok = true;
     // Root-owned whatever the umask or the folder's group says.
     if (::geteuid() == 0 && ::fchown(fd, 0, 0) != 0)
@@ -107,31 +111,33 @@ bool AtomicFileStager::finish(int fd, const QString& temporaryPath, const QStrin
     if (::close(fd) != 0 && ok)
         ok = fail(QStringLiteral("write"), temporaryPath, errno);
     if (!ok) {
-        ::unlink(encoded(temporaryPath).constData());
+        discard(staged);
         return false;
     }
-    m_staged.append({temporaryPath, targetPath});
+    m_staged.append(staged);
     return true;
 }
 
-bool AtomicFileStager::stageContent(const QString& targetPath, const QByteArray& content,
-                                    unsigned mode) {
-    QString temporaryPath;
-    const int fd = createTemporary(targetPath, temporaryPath);
+bool AtomicFileStager::stageContent(const FolderHandle& folder, const QString& name,
+                                    const QByteArray& content, unsigned mode) {
+    Staged staged;
+    const int fd = createTemporary(folder, name, staged);
     if (fd < 0)
         return false;
     if (!writeAll(fd, content.constData(), static_cast<size_t>(content.size()))) {
         const int writeError = errno;
         ::close(fd);
-        ::unlink(encoded(temporaryPath).constData());
-        return fail(QStringLiteral("write"), temporaryPath, writeError);
+        discard(staged);
+        return fail(QStringLiteral("write"), pathOf(staged.folderPath, staged.temporaryName),
+                    writeError);
     }
-    return finish(fd, temporaryPath, targetPath, mode);
+    return finish(fd, staged, mode);
 }
 
-bool AtomicFileStager::stageCopy(const QString& targetPath, int sourceFd, unsigned mode) {
-    QString temporaryPath;
-    const int fd = createTemporary(targetPath, temporaryPath);
+bool AtomicFileStager::stageCopy(const FolderHandle& folder, const QString& name, int sourceFd,
+                                 unsigned mode) {
+    Staged staged;
+    const int fd = createTemporary(folder, name, staged);
     if (fd < 0)
         return false;
     char buffer[64 * 1024];
@@ -144,40 +150,43 @@ bool AtomicFileStager::stageCopy(const QString& targetPath, int sourceFd, unsign
         if (got < 0 || !writeAll(fd, buffer, static_cast<size_t>(got))) {
             const int copyError = errno;
             ::close(fd);
-            ::unlink(encoded(temporaryPath).constData());
-            return fail(QStringLiteral("copy the helper program to"), temporaryPath, copyError);
+            discard(staged);
+            return fail(QStringLiteral("copy the helper program to"),
+                        pathOf(staged.folderPath, staged.temporaryName), copyError);
         }
     }
-    return finish(fd, temporaryPath, targetPath, mode);
+    return finish(fd, staged, mode);
 }
 
 bool AtomicFileStager::commit() {
     for (const Staged& staged : std::as_const(m_staged)) {
         struct stat info = {};
-        if (::lstat(encoded(staged.targetPath).constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            fail(QStringLiteral("replace"), staged.targetPath, EISDIR);
+        if (::fstatat(staged.folderFd, encoded(staged.name).constData(), &info,
+                      AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(info.st_mode)) {
+            fail(QStringLiteral("replace"), pathOf(staged.folderPath, staged.name), EISDIR);
             abort();
             return false;
         }
     }
     while (!m_staged.isEmpty()) {
-        const Staged staged = m_staged.takeFirst();
-        if (::rename(encoded(staged.temporaryPath).constData(),
-                     encoded(staged.targetPath).constData()) != 0) {
-            const int renameError = errno;
-            ::unlink(encoded(staged.temporaryPath).constData());
-            fail(QStringLiteral("replace"), staged.targetPath, renameError);
+        Staged staged = m_staged.takeFirst();
+        if (::renameat(staged.folderFd, encoded(staged.temporaryName).constData(), staged.folderFd,
+                       encoded(staged.name).constData()) != 0) {
+            fail(QStringLiteral("replace"), pathOf(staged.folderPath, staged.name), errno);
+            discard(staged);
             abort();
             return false;
         }
-        syncFolder(QFileInfo(staged.targetPath).path());
+        syncFolder(staged.folderFd);
+        ::close(staged.folderFd);
     }
     return true;
 }
 
 void AtomicFileStager::abort() {
-    for (const Staged& staged : std::as_const(m_staged))
-        ::unlink(encoded(staged.temporaryPath).constData());
+    for (Staged& staged : m_staged)
+        discard(staged);
     m_staged.clear();
 }
 

@@ -6,9 +6,12 @@
 
 namespace fernpoint {
 
+class FolderHandle;
+
 // Writes files under temporary names in their target folders and renames them into place only
 // when all of them are complete, so that a failed installation leaves the previous files (and
-// the previous helper) working and no half-written file behind.
+// the previous helper) working and no half-written file behind. Every name is taken relative to
+// an open folder, never as a path that could lead elsewhere by the time it is used.
 class AtomicFileStager final {
 public:
     AtomicFileStager() = default;
@@ -18,9 +21,10 @@ public:
     AtomicFileStager& operator=(const AtomicFileStager&) = delete;
 
     // Each returns false and sets error() on failure.
-    bool stageContent(const QString& targetPath, const QByteArray& content, unsigned mode);
+    bool stageContent(const FolderHandle& folder, const QString& name, const QByteArray& content,
+                      unsigned mode);
     // Copies from an open descriptor (the helper's own program).
-    bool stageCopy(const QString& targetPath, int sourceFd, unsigned mode);
+    bool stageCopy(const FolderHandle& folder, const QString& name, int sourceFd, unsigned mode);
     // Renames the staged files into place, in the order they were staged. Checks first that no
     // target is a folder, so a rename cannot fail half way for that reason.
     bool commit();
@@ -31,20 +35,19 @@ public:
 
 private:
     struct Staged {
-        QString temporaryPath;
-        QString targetPath;
+        int folderFd = -1; // a duplicate of the folder's descriptor, owned here
+        QString folderPath;
+        QString temporaryName;
+        QString name;
     };
 
-    int createTemporary(const QString& targetPath, QString& temporaryPath);
-    bool finish(int fd, const QString& temporaryPath, const QString& targetPath, unsigned mode);
+    int createTemporary(const FolderHandle& folder, const QString& name, Staged& staged);
+    bool finish(int fd, Staged& staged, unsigned mode);
     bool fail(const QString& what, const QString& path, int errorNumber);
+    static void discard(Staged& staged);
 
     QList<Staged> m_staged;
     QString m_error;
 };
-
-// Creates a folder and its parents with mode 0755 (like mkdir -p); false with a description in
-// error when a part of it cannot be made, e.g. because a file stands where a folder must go.
-bool makeFolders(const QString& path, QString& error);
 
 } // namespace fernpoint

@@ -1,8 +1,20 @@
 #include "CallLog.h"
 
+#include <QLoggingCategory>
+
 #include <cstdio>
 
 namespace fernpoint {
+namespace {
+
+Q_LOGGING_CATEGORY(lcReadCalls, "fernpoint.helper.reads", QtInfoMsg)
+
+QString callLine(const QString& method, const QString& caller, const QString& outcome) {
+    return QStringLiteral("%1 from %2: %3")
+        .arg(method, caller.isEmpty() ? QStringLiteral("?") : caller, outcome);
+}
+
+} // namespace
 
 void logLine(const QString& text) {
     // Keep every entry on one line, whatever a message contains.
@@ -14,8 +26,12 @@ void logLine(const QString& text) {
 }
 
 void logCall(const QString& method, const QString& caller, const QString& outcome) {
-    logLine(QStringLiteral("%1 from %2: %3")
-                .arg(method, caller.isEmpty() ? QStringLiteral("?") : caller, outcome));
+    logLine(callLine(method, caller, outcome));
+}
+
+void logReadCall(const QString& method, const QString& caller, const QString& outcome) {
+    if (lcReadCalls().isDebugEnabled())
+        logLine(callLine(method, caller, outcome));
 }
 
 } // namespace fernpoint

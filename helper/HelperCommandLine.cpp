@@ -91,7 +91,8 @@ QString HelperCommandLine::usage() {
         "  --install [--root DIR]        install this program and its system files (as root)\n"
         "  --uninstall [--root DIR]      remove them again (as root)\n"
         "  --step-delay-ms N             delay of each step of the simulated core (default 1500)\n"
-        "  --authorization-timeout-ms N  longest wait for polkit (default 30000)\n"
+        "  --authorization-timeout-ms N  longest wait for polkit when a person may be asked\n"
+        "                                (default 45000; other checks wait 20000 at most)\n"
         "  --no-authorization            allow every caller: private test buses only\n"
         "  --version                     print the helper version\n");
 }

@@ -17,8 +17,9 @@ struct HelperCommandLine {
     bool noAuthorization = false;
     // Delay of one step of the simulated core (starting -> running, connecting -> connected).
     int stepDelayMs = 1500;
-    // How long a polkit check may take before the call is refused.
-    int authorizationTimeoutMs = 30000;
+    // How long a polkit check on which a person may be asked can take before the call is refused.
+    // It stays well below the 60 s the application waits for a command's answer.
+    int authorizationTimeoutMs = 45000;
     // Empty when the command line was understood.
     QString error;
 

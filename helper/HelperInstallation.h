@@ -14,19 +14,25 @@ class HelperInstallation final {
 public:
     explicit HelperInstallation(const InstallLayout& layout);
 
-    // Copies the program read from programFd and writes the four system files. All or nothing:
-    // on failure nothing new is in place and no temporary file is left. error() says why.
+    // Copies the program read from programFd and writes the four system files, every one through
+    // folders opened one by one below the root (see FolderHandle). All or nothing: on failure
+    // nothing new is in place and no temporary file is left. error() says why.
     bool install(int programFd);
     // Removes what install() put in place; files already gone are fine.
     bool uninstall();
     const QString& error() const { return m_error; }
 
-    // Tells systemd (when it runs) and the bus that the files changed, and when asked ends a
-    // running helper so that the next call starts the program now in place. Returns warnings:
-    // the files are in place either way, and the bus also picks them up on its own.
+    // Tells systemd (when it runs) and the bus that the files changed, and when asked waits for a
+    // running helper to end (systemd stops its unit; a helper also ends once its program was
+    // replaced) so that the next call starts the program now in place. Returns warnings: the
+    // files are in place either way, and the bus also picks them up on its own.
     QStringList announceChange(QDBusConnection& bus, bool stopRunningHelper);
 
 private:
+    QString rootPath() const;
+    // Fails with the error found on the way to path, or with a plain one.
+    bool fail(const QString& path);
+
     InstallLayout m_layout;
     QString m_error;
 };

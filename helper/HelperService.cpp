@@ -1,9 +1,9 @@
 #include "HelperService.h"
 
-#include "Authorizer.h"
 #include "CallLog.h"
 #include "HelperBuildInfo.h"
 #include "NetworkIdRule.h"
+#include "PendingAuthorizations.h"
 #include "SimulatedGatewayCore.h"
 
 #include <QDBusConnection>
@@ -18,7 +18,7 @@ QStringList optionalText(const QString& text) {
     return text.isNull() ? QStringList() : QStringList{text};
 }
 
-QString outcome(bool ok, const QString& message) {
+QString outcomeText(bool ok, const QString& message) {
     if (ok)
         return message.isNull() ? QStringLiteral("ok") : QStringLiteral("ok: ") + message;
     return QStringLiteral("refused: ") + message;
@@ -26,15 +26,15 @@ QString outcome(bool ok, const QString& message) {
 
 } // namespace
 
-HelperService::HelperService(SimulatedGatewayCore& core, Authorizer& authorizer,
+HelperService::HelperService(SimulatedGatewayCore& core, PendingAuthorizations& authorizations,
                              UninstallAction uninstall, QObject* parent)
     : QObject(parent)
     , m_core(core)
-    , m_authorizer(authorizer)
+    , m_authorizations(authorizations)
     , m_uninstall(std::move(uninstall)) {}
 
 QStringList HelperService::Ping() {
-    logCall(QStringLiteral("Ping"), message().service(), QStringLiteral("ok"));
+    logReadCall(QStringLiteral("Ping"), message().service(), QStringLiteral("ok"));
     return {QString(contract::kVersion)};
 }
 
@@ -44,8 +44,8 @@ bool HelperService::GatewayStatus(QStringList& statusJSON, bool& isRunning) {
     status.insert(QStringLiteral("data"), m_core.statusData());
     statusJSON = {QString::fromUtf8(QJsonDocument(status).toJson(QJsonDocument::Compact))};
     isRunning = m_core.isConnected();
-    logCall(QStringLiteral("GatewayStatus"), message().service(),
-            isRunning ? QStringLiteral("ok, connected") : QStringLiteral("ok, not connected"));
+    logReadCall(QStringLiteral("GatewayStatus"), message().service(),
+                isRunning ? QStringLiteral("ok, connected") : QStringLiteral("ok, not connected"));
     return true;
 }
 
@@ -54,7 +54,7 @@ bool HelperService::StartGateway(const QString& networkID, bool natEnabled, QStr
     if (!isValidNetworkId(networkID)) {
         // Refused before anyone is asked: nothing of the text goes further, not even the log.
         message = {invalidNetworkIdMessage()};
-        logCall(method, this->message().service(), outcome(false, message.first()));
+        logCall(method, this->message().service(), outcomeText(false, message.first()));
         return false;
     }
     authorizeThen(method, build::kControlAction,
@@ -86,24 +86,52 @@ void HelperService::authorizeThen(const QString& method, const QString& actionId
     const QDBusMessage request = message();
     QDBusConnection bus = connection();
     const QString caller = request.service();
-    m_authorizer.check(
-        caller, actionId,
-        [this, bus, request, method, caller, work](bool allowed, const QString& reason) mutable {
-            const Answer answer =
-                allowed ? work() : Answer{false, QStringLiteral("not authorized: ") + reason};
+    using Outcome = PendingAuthorizations::Outcome;
+    const auto admission = m_authorizations.check(
+        method, caller, actionId, request.isInteractiveAuthorizationAllowed(),
+        [this, bus, request, method, caller, work](Outcome outcome, const QString& reason) mutable {
+            const QString who = m_authorizations.describe(caller);
+            if (outcome == Outcome::CallerGone) {
+                logCall(method, who,
+                        QStringLiteral("nothing done: the caller left before it was authorized"));
+                return;
+            }
+            const Answer answer = outcome == Outcome::Allowed
+                                      ? work()
+                                      : Answer{false, QStringLiteral("not authorized: ") + reason};
             bus.send(
                 request.createReply({QVariant(answer.ok), QVariant(optionalText(answer.message))}));
-            logCall(method, caller, outcome(answer.ok, answer.message));
+            logCall(method, who, outcomeText(answer.ok, answer.message));
             if (answer.ok && method == QLatin1StringView("Uninstall"))
                 Q_EMIT uninstalled();
         });
+    switch (admission) {
+    case PendingAuthorizations::Admission::Admitted:
+        return;
+    case PendingAuthorizations::Admission::CallerGone: // answered for a caller without a bus name
+        bus.send(request.createErrorReply(QDBusError::AccessDenied,
+                                          QStringLiteral("the caller cannot be identified")));
+        return;
+    case PendingAuthorizations::Admission::ConnectionBusy:
+        bus.send(request.createErrorReply(
+            QDBusError::LimitsExceeded,
+            QStringLiteral("too many calls of this connection are waiting for authorization (at "
+                           "most %1); try again once they are answered")
+                .arg(PendingAuthorizations::kPerConnection)));
+        return;
+    case PendingAuthorizations::Admission::UserBusy:
+        bus.send(request.createErrorReply(
+            QDBusError::LimitsExceeded,
+            QStringLiteral("too many calls of this user are waiting for authorization (at most "
+                           "%1); try again once they are answered")
+                .arg(PendingAuthorizations::kPerUser)));
+        return;
+    }
 }
 
 HelperService::Answer HelperService::startGateway(const QString& networkId, bool natEnabled) {
     if (m_core.state() != SimulatedGatewayCore::State::Stopped) {
-        return {false, QStringLiteral("the gateway is already running for network %1; "
-                                      "disconnect first")
-                           .arg(m_core.networkId())};
+        return {false, QStringLiteral("the gateway is already running; disconnect first")};
     }
     m_core.start(networkId, natEnabled);
     return {true, QString()};

@@ -9,13 +9,14 @@
 
 namespace fernpoint {
 
-class Authorizer;
+class PendingAuthorizations;
 class SimulatedGatewayCore;
 
 // The object behind the generated adaptor: the six methods of the helper contract. Inputs are
 // checked first; every call that changes something is then put to the authorizer with the
 // caller's bus name and answered later (a delayed reply), so that the helper keeps serving others
-// while polkit, or a person at an authentication dialog, decides.
+// while polkit, or a person at an authentication dialog, decides. A person is asked only when the
+// caller's message allows it (ALLOW_INTERACTIVE_AUTHORIZATION).
 class HelperService final : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
@@ -23,8 +24,8 @@ public:
     // or why it could not.
     using UninstallAction = std::function<QString()>;
 
-    HelperService(SimulatedGatewayCore& core, Authorizer& authorizer, UninstallAction uninstall,
-                  QObject* parent = nullptr);
+    HelperService(SimulatedGatewayCore& core, PendingAuthorizations& authorizations,
+                  UninstallAction uninstall, QObject* parent = nullptr);
     HelperService(const HelperService&) = delete;
     HelperService& operator=(const HelperService&) = delete;
 
@@ -63,7 +64,7 @@ private:
     Answer uninstall();
 
     SimulatedGatewayCore& m_core;
-    Authorizer& m_authorizer;
+    PendingAuthorizations& m_authorizations;
     UninstallAction m_uninstall;
 };
 

@@ -39,6 +39,10 @@ std::optional<QString> InstallLayout::rootOfInstalledProgram(const QString& prog
     return root.isEmpty() ? QStringLiteral("/") : root;
 }
 
+QString InstallLayout::relativePath(const QString& pathBelowRoot) const {
+    return pathBelowRoot.mid(m_root.size() + 1);
+}
+
 QString InstallLayout::under(const QString& absolutePath) const {
     return m_root + absolutePath;
 }

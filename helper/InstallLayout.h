@@ -30,6 +30,9 @@ public:
     QString polkitActionPath() const;   // usr/share/polkit-1/actions/<name>.policy
     QString systemdUnitPath() const;    // etc/systemd/system/fernpoint-helper.service
 
+    // One of the paths above without the root and the leading slash ("usr/local/...").
+    QString relativePath(const QString& pathBelowRoot) const;
+
 private:
     QString under(const QString& absolutePath) const;
 

@@ -8,12 +8,15 @@
 #include <QDBusVariant>
 #include <QMap>
 
+#include <algorithm>
+
 namespace fernpoint {
 namespace {
 
 const QString kPolkitService = QStringLiteral("org.freedesktop.PolicyKit1");
 const QString kPolkitPath = QStringLiteral("/org/freedesktop/PolicyKit1/Authority");
 const QString kPolkitInterface = QStringLiteral("org.freedesktop.PolicyKit1.Authority");
+constexpr uint kNoUserInteraction = 0;
 constexpr uint kAllowUserInteraction = 1;
 
 QDBusArgument systemBusNameSubject(const QString& busName) {
@@ -38,25 +41,29 @@ QDBusArgument noDetails() {
 
 } // namespace
 
-PolkitAuthorizer::PolkitAuthorizer(const QDBusConnection& bus, int timeoutMs, QObject* parent)
+PolkitAuthorizer::PolkitAuthorizer(const QDBusConnection& bus, int interactiveWaitMs,
+                                   QObject* parent)
     : QObject(parent)
     , m_bus(bus)
-    , m_timeoutMs(timeoutMs) {}
+    , m_interactiveWaitMs(interactiveWaitMs) {}
 
-void PolkitAuthorizer::check(const QString& callerBusName, const QString& actionId,
-                             const Decision& decision) {
-    if (!callerBusName.startsWith(QLatin1Char(':'))) {
+void PolkitAuthorizer::check(const Request& request, const Decision& decision) {
+    if (!request.callerBusName.startsWith(QLatin1Char(':'))) {
         // Only a unique name identifies one connection; refuse anything else outright.
         decision(false, QStringLiteral("the caller has no unique bus name"));
         return;
     }
-    const QString cancellationId = QStringLiteral("fernpoint-helper-%1").arg(m_nextCheck++);
+    const QString actionId = request.actionId;
+    const QString cancellationId = request.checkId;
     QDBusMessage call = QDBusMessage::createMethodCall(
         kPolkitService, kPolkitPath, kPolkitInterface, QStringLiteral("CheckAuthorization"));
-    call << QVariant::fromValue(systemBusNameSubject(callerBusName)) << actionId
-         << QVariant::fromValue(noDetails()) << kAllowUserInteraction << cancellationId;
+    call << QVariant::fromValue(systemBusNameSubject(request.callerBusName)) << actionId
+         << QVariant::fromValue(noDetails())
+         << (request.interactive ? kAllowUserInteraction : kNoUserInteraction) << cancellationId;
+    const int waitMs = request.interactive ? m_interactiveWaitMs
+                                           : std::min(m_interactiveWaitMs, kPlainCheckWaitMs);
 
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, m_timeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, waitMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, watcher, decision, cancellationId, actionId]() {
                 watcher->deleteLater();
@@ -98,10 +105,10 @@ void PolkitAuthorizer::check(const QString& callerBusName, const QString& action
             });
 }
 
-void PolkitAuthorizer::cancel(const QString& cancellationId) {
+void PolkitAuthorizer::cancel(const QString& checkId) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         kPolkitService, kPolkitPath, kPolkitInterface, QStringLiteral("CancelCheckAuthorization"));
-    call << cancellationId;
+    call << checkId;
     m_bus.send(call);
 }
 

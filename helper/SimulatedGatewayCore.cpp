@@ -89,11 +89,12 @@ QJsonObject SimulatedGatewayCore::statusData() const {
         return data;
     }
 
+    // Every local user may read the status, so nothing in it reveals the Network ID: the name
+    // comes from a hash of it.
     const QByteArray bytes = networkBytes(m_networkId);
-    const QString suffix = m_networkId.right(4).toUpper();
-    data.insert(QStringLiteral("network_name"), QStringLiteral("fernnet-") + suffix.toLower());
-    data.insert(QStringLiteral("network_desc"),
-                QStringLiteral("Simulated network %1").arg(m_networkId.toLower()));
+    const QString name = QStringLiteral("fernnet-") + QString::fromLatin1(bytes.mid(12, 2).toHex());
+    data.insert(QStringLiteral("network_name"), name);
+    data.insert(QStringLiteral("network_desc"), QStringLiteral("Simulated network ") + name);
     data.insert(QStringLiteral("address_cidr"), QStringLiteral("10.%1.%2.%3/16")
                                                     .arg(byteAt(bytes, 0))
                                                     .arg(byteAt(bytes, 1))

@@ -9,7 +9,8 @@ namespace fernpoint {
 
 // A stand-in for the gateway core, so that the application can be run end to end on a machine
 // without one. Starting walks through "starting"/"connecting" to "running"/"connected" on timers;
-// everything it reports about a network derives from the Network ID, so runs are repeatable.
+// everything it reports about a network derives from a hash of the Network ID, so runs are
+// repeatable and the status never shows the ID itself.
 class SimulatedGatewayCore final : public QObject {
     Q_OBJECT
 public:
@@ -26,7 +27,6 @@ public:
 
     State state() const { return m_state; }
     bool isConnected() const { return m_connected; }
-    const QString& networkId() const { return m_networkId; }
 
     // The "data" object of the status JSON.
     QJsonObject statusData() const;

@@ -2,8 +2,7 @@
 
 namespace fernpoint {
 
-void UnrestrictedAuthorizer::check(const QString& /*callerBusName*/, const QString& /*actionId*/,
-                                   const Decision& decision) {
+void UnrestrictedAuthorizer::check(const Request& /*request*/, const Decision& decision) {
     decision(true, QString());
 }
 

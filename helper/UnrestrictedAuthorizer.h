@@ -7,8 +7,8 @@ namespace fernpoint {
 // Allows everyone. Only selected by --no-authorization, for private test buses without polkit.
 class UnrestrictedAuthorizer final : public Authorizer {
 public:
-    void check(const QString& callerBusName, const QString& actionId,
-               const Decision& decision) override;
+    void check(const Request& request, const Decision& decision) override;
+    void cancel(const QString& /*checkId*/) override {}
 };
 
 } // namespace fernpoint

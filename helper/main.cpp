@@ -8,6 +8,7 @@
 #include "HelperInstallation.h"
 #include "HelperService.h"
 #include "InstallLayout.h"
+#include "PendingAuthorizations.h"
 #include "PolkitAuthorizer.h"
 #include "SimulatedGatewayCore.h"
 #include "UnixSignalWatcher.h"
@@ -17,9 +18,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QFile>
+#include <QFileSystemWatcher>
 
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +34,8 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Where the machine's own system bus listens.
+constexpr char kMachineBusSocket[] = "/run/dbus/system_bus_socket";
 
 // The one line the installer shows its user when the install step fails.
 int failWith(const QString& line, int status = kExitFailure) {
@@ -72,37 +78,86 @@ int runInstallStep(const HelperCommandLine& commandLine) {
     }
 
     // Other roots are staging folders or tests: the machine's bus and systemd do not read them.
+    // The bus is the machine's by its own socket: an address from the environment (sudo may
+    // keep one) could lead anywhere.
     if (layout.isSystemRoot()) {
-        QDBusConnection bus = QDBusConnection::systemBus();
+        const QString name = QStringLiteral("fernpoint-install-step");
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=") + QLatin1StringView(kMachineBusSocket), name);
         warn(installation.announceChange(bus, true));
+        QDBusConnection::disconnectFromBus(name);
     }
     return 0;
 }
 
 // The bus that started this program serves as the system bus: for a bus-activated helper it is
 // the system bus itself, and in tests a private bus. Callers' names and polkit live on it.
-QDBusConnection serviceBus(QString& description) {
-    const QByteArray starter = qgetenv("DBUS_STARTER_ADDRESS");
-    if (!starter.isEmpty()) {
-        description = QString::fromUtf8(starter);
-        return QDBusConnection::connectToBus(description, QStringLiteral("fernpoint-helper-bus"));
-    }
-    const QByteArray system = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    description = system.isEmpty() ? QStringLiteral("the system bus") : QString::fromUtf8(system);
-    return QDBusConnection::systemBus();
+// Its address is empty for the machine's own system bus.
+QString serviceBusAddress() {
+    const QString starter = qEnvironmentVariable("DBUS_STARTER_ADDRESS");
+    return starter.isEmpty() ? qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS") : starter;
 }
 
-bool isMachineSystemBus(const QString& description) {
-    return description == QLatin1StringView("the system bus") ||
-           description.contains(QLatin1StringView("/run/dbus/system_bus_socket"));
+// Whether a D-Bus address may lead to the machine's own system bus, however it is spelt: socket
+// paths are compared with the machine's socket by device and inode (so extra slashes, "..",
+// links and %-escapes change nothing), and transports that run or reach something else (such as
+// unixexec:) count as the machine's bus, since nobody can tell where they lead.
+bool mayReachMachineSystemBus(const QString& address) {
+    if (address.isEmpty())
+        return true;
+    struct stat machine = {};
+    const bool machineBusExists = ::stat(kMachineBusSocket, &machine) == 0;
+    const QStringList entries = address.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& entry : entries) {
+        const QString transport = entry.section(QLatin1Char(':'), 0, 0);
+        if (transport == QLatin1StringView("tcp") || transport == QLatin1StringView("nonce-tcp"))
+            continue;
+        if (transport != QLatin1StringView("unix"))
+            return true;
+        const QStringList pairs = entry.section(QLatin1Char(':'), 1).split(QLatin1Char(','));
+        for (const QString& pair : pairs) {
+            if (!pair.startsWith(QLatin1StringView("path=")) || !machineBusExists)
+                continue;
+            const QByteArray path = QByteArray::fromPercentEncoding(pair.mid(5).toUtf8());
+            struct stat socket = {};
+            if (::stat(path.constData(), &socket) == 0 && socket.st_dev == machine.st_dev &&
+                socket.st_ino == machine.st_ino)
+                return true;
+        }
+    }
+    return false;
+}
+
+// Calls end once the program file the helper runs from is replaced or removed (an install step
+// put a new one in place), so that the next call starts the program now in place.
+void endWhenProgramIsReplaced(QFileSystemWatcher& watcher, const std::function<void()>& end) {
+    struct stat running = {};
+    if (::stat("/proc/self/exe", &running) != 0)
+        return;
+    const QString program = QCoreApplication::applicationFilePath();
+    watcher.addPath(program);
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &watcher,
+                     [program, running, end]() {
+                         struct stat now = {};
+                         if (::stat(QFile::encodeName(program).constData(), &now) == 0 &&
+                             now.st_dev == running.st_dev && now.st_ino == running.st_ino)
+                             return;
+                         logLine(QStringLiteral("%1 was replaced or removed; ending").arg(program));
+                         end();
+                     });
 }
 
 int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
-    QString busDescription;
-    QDBusConnection bus = serviceBus(busDescription);
-    if (commandLine.noAuthorization && isMachineSystemBus(busDescription))
+    const QString busAddress = serviceBusAddress();
+    if (commandLine.noAuthorization && mayReachMachineSystemBus(busAddress))
         return failWith(QStringLiteral("--no-authorization is refused on the machine's system bus"),
                         kExitUsage);
+    const QString busDescription =
+        busAddress.isEmpty() ? QStringLiteral("the system bus") : busAddress;
+    QDBusConnection bus =
+        busAddress.isEmpty()
+            ? QDBusConnection::systemBus()
+            : QDBusConnection::connectToBus(busAddress, QStringLiteral("fernpoint-helper-bus"));
     if (!bus.isConnected())
         return failWith(QStringLiteral("cannot connect to %1: %2")
                             .arg(busDescription, bus.lastError().message()));
@@ -131,7 +186,8 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
         return QString();
     };
 
-    HelperService service(core, *authorizer, uninstall);
+    PendingAuthorizations authorizations(bus, *authorizer);
+    HelperService service(core, authorizations, uninstall);
     new HelperAdaptor(&service);
     if (!bus.registerObject(contract::kObjectPath, &service, QDBusConnection::ExportAdaptors))
         return failWith(QStringLiteral("cannot register %1").arg(contract::kObjectPath));
@@ -140,20 +196,26 @@ int serve(QCoreApplication& app, const HelperCommandLine& commandLine) {
                             .arg(contract::kBusName, busDescription, bus.lastError().message()));
     }
 
-    UnixSignalWatcher signals;
-    QObject::connect(&signals, &UnixSignalWatcher::signalReceived, &app, [](int signalNumber) {
-        logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
-        QCoreApplication::exit(0);
-    });
-    QObject::connect(&service, &HelperService::uninstalled, &app, [&bus]() {
-        // A round trip to the bus after the answer: it is on the wire before the program ends.
+    // A round trip to the bus before the end: answers already sent are on the wire by then.
+    const auto end = [&bus]() {
         bus.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
                                                 QStringLiteral("/org/freedesktop/DBus"),
                                                 QStringLiteral("org.freedesktop.DBus.Peer"),
                                                 QStringLiteral("Ping")),
                  QDBus::Block, 2000);
-        logLine(QStringLiteral("uninstalled; ending"));
         QCoreApplication::exit(0);
+    };
+    QFileSystemWatcher programWatcher;
+    endWhenProgramIsReplaced(programWatcher, end);
+
+    UnixSignalWatcher signals;
+    QObject::connect(&signals, &UnixSignalWatcher::signalReceived, &app, [](int signalNumber) {
+        logLine(QStringLiteral("ending on signal %1").arg(signalNumber));
+        QCoreApplication::exit(0);
+    });
+    QObject::connect(&service, &HelperService::uninstalled, &app, [&end]() {
+        logLine(QStringLiteral("uninstalled; ending"));
+        end();
     });
 
     // A helper whose bus went away cannot be reached again; end, so that the next call on a new

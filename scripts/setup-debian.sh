@@ -8,10 +8,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   # toolkit and translations
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev libx11-dev
-  # D-Bus, admin authorization
-  dbus dbus-daemon pkexec polkitd
+  # D-Bus, admin authorization; systemd-analyze scores the helper's unit
+  dbus dbus-daemon pkexec polkitd systemd
   # tests: private buses, fake polkit, virtual display, fonts for screenshots
-  python3 python3-dbus python3-dbusmock xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  python3 python3-dbus python3-gi python3-dbusmock xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
   # the Debian package (scripts/package.sh) and its test
   dpkg-dev lintian
   # fuzzing and sanitizers

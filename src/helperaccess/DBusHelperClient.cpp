@@ -227,12 +227,24 @@ void DBusHelperClient::sendCommand(QLatin1StringView method, const Send& send,
         [completion](const QDBusError& error) { completion(HelperClientError::xpcError(error)); });
 }
 
+// Commands are built by hand rather than through the proxy, which can set neither the flag nor
+// a timeout per call.
+QDBusPendingCall DBusHelperClient::commandCall(ComLunacoreSdwanFernpointHelperInterface& proxy,
+                                               const QString& method,
+                                               const QVariantList& arguments) const {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(proxy.service(), proxy.path(), proxy.interface(), method);
+    call.setArguments(arguments);
+    call.setInteractiveAuthorizationAllowed(m_interactiveAuthorization);
+    return proxy.connection().asyncCall(call, m_commandReplyTimeoutMs);
+}
+
 void DBusHelperClient::startGateway(const QString& networkID, bool natEnabled,
                                     HelperCompletion<Nothing> completion) {
     sendCommand(
         QLatin1StringView("StartGateway"),
-        [networkID, natEnabled](ComLunacoreSdwanFernpointHelperInterface& proxy) {
-            return proxy.StartGateway(networkID, natEnabled);
+        [this, networkID, natEnabled](ComLunacoreSdwanFernpointHelperInterface& proxy) {
+            return commandCall(proxy, QStringLiteral("StartGateway"), {networkID, natEnabled});
         },
         std::move(completion));
 }
@@ -240,15 +252,17 @@ void DBusHelperClient::startGateway(const QString& networkID, bool natEnabled,
 void DBusHelperClient::stopGateway(HelperCompletion<Nothing> completion) {
     sendCommand(
         QLatin1StringView("StopGateway"),
-        [](ComLunacoreSdwanFernpointHelperInterface& proxy) { return proxy.StopGateway(); },
+        [this](ComLunacoreSdwanFernpointHelperInterface& proxy) {
+            return commandCall(proxy, QStringLiteral("StopGateway"), {});
+        },
         std::move(completion));
 }
 
 void DBusHelperClient::setNat(bool enabled, HelperCompletion<Nothing> completion) {
     sendCommand(
         QLatin1StringView("SetNat"),
-        [enabled](ComLunacoreSdwanFernpointHelperInterface& proxy) {
-            return proxy.SetNat(enabled);
+        [this, enabled](ComLunacoreSdwanFernpointHelperInterface& proxy) {
+            return commandCall(proxy, QStringLiteral("SetNat"), {enabled});
         },
         std::move(completion));
 }
@@ -256,7 +270,9 @@ void DBusHelperClient::setNat(bool enabled, HelperCompletion<Nothing> completion
 void DBusHelperClient::uninstall(HelperCompletion<Nothing> completion) {
     sendCommand(
         QLatin1StringView("Uninstall"),
-        [](ComLunacoreSdwanFernpointHelperInterface& proxy) { return proxy.Uninstall(); },
+        [this](ComLunacoreSdwanFernpointHelperInterface& proxy) {
+            return commandCall(proxy, QStringLiteral("Uninstall"), {});
+        },
         std::move(completion));
 }
 

@@ -48,6 +48,15 @@ public:
     // Whether a live connection is held; false before first use and after a drop.
     bool hasConnection() const { return m_link != nullptr; }
 
+    // How long a command (start, stop, NAT, uninstall) may take to be answered. Longer than the
+    // bus's 25 s default, so that an administrator has time to type a password; the helper gives
+    // up on authorization well before (45 s).
+    static constexpr int kCommandReplyTimeoutMs = 60000;
+    void setCommandReplyTimeout(int milliseconds) { m_commandReplyTimeoutMs = milliseconds; }
+    // Whether commands let the helper have a person asked for authorization (the
+    // ALLOW_INTERACTIVE_AUTHORIZATION flag); on by default.
+    void setInteractiveAuthorizationAllowed(bool allowed) { m_interactiveAuthorization = allowed; }
+
 Q_SIGNALS:
     // The helper's name lost its owner; the connection was dropped.
     void interrupted();
@@ -72,11 +81,15 @@ private:
                   OnReply onReply, OnError onError);
     void sendCommand(QLatin1StringView method, const Send& send,
                      HelperCompletion<Nothing> completion);
+    QDBusPendingCall commandCall(ComLunacoreSdwanFernpointHelperInterface& proxy,
+                                 const QString& method, const QVariantList& arguments) const;
 
     std::optional<QDBusConnection::BusType> m_busType;
     QString m_busAddress;
     quint64 m_generation = 0;
     std::shared_ptr<Link> m_link;
+    int m_commandReplyTimeoutMs = kCommandReplyTimeoutMs;
+    bool m_interactiveAuthorization = true;
 };
 
 } // namespace fernpoint

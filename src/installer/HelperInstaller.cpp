@@ -22,6 +22,9 @@ constexpr int kStatusAuthorizerUnavailable = -60008;
 constexpr int kStatusCanceled = -60006;
 constexpr int kStatusDenied = -60005;
 
+// The bundled helper program was not safe to run as root; nobody was asked.
+constexpr int kStatusProgramRefused = -2;
+
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorized = 127;
 
@@ -78,6 +81,10 @@ void HelperInstaller::install(const Completion& completion) {
         m_runner.run(m_helperProgramPath, {QStringLiteral("--install")});
     if (outcome.kind == PrivilegedRunner::Outcome::Kind::AuthorizerMissing) {
         completion(authorizationCreateError(kStatusAuthorizerUnavailable));
+        return;
+    }
+    if (outcome.kind == PrivilegedRunner::Outcome::Kind::ProgramRefused) {
+        completion(InstallError{kInstallerDomain, kStatusProgramRefused, outcome.standardError});
         return;
     }
     switch (outcome.exitCode) {

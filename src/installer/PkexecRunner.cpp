@@ -1,8 +1,9 @@
 #include "PkexecRunner.h"
 
+#include "RootOnlyProgram.h"
+
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 
 namespace fernpoint {
 
@@ -11,17 +12,19 @@ PkexecRunner::PkexecRunner(QString authorizer)
 
 PrivilegedRunner::Outcome PkexecRunner::run(const QString& program, const QStringList& arguments) {
     Outcome outcome;
-    QString authorizer = m_authorizer;
-    if (!QFileInfo(authorizer).isAbsolute())
-        authorizer = QStandardPaths::findExecutable(authorizer);
-    const QFileInfo info(authorizer);
-    if (authorizer.isEmpty() || !info.isFile() || !info.isExecutable()) {
+    if (const QString problem = rootOnlyProgramProblem(program); !problem.isEmpty()) {
+        outcome.kind = Outcome::Kind::ProgramRefused;
+        outcome.standardError = problem;
+        return outcome;
+    }
+    const QFileInfo info(m_authorizer);
+    if (!info.isAbsolute() || !info.isFile() || !info.isExecutable()) {
         outcome.kind = Outcome::Kind::AuthorizerMissing;
         return outcome;
     }
 
     QProcess process;
-    process.setProgram(authorizer);
+    process.setProgram(m_authorizer);
     process.setArguments(QStringList{program} + arguments);
     // pkexec refuses to work without a controlling terminal's stdin on some versions; an empty
     // stdin is what a desktop launch gives it anyway.

@@ -12,10 +12,12 @@ public:
         enum class Kind {
             Finished,          // the authorization helper ran; exitCode is its exit status
             AuthorizerMissing, // the authorization helper is missing or not executable
+            ProgramRefused,    // the program is unsafe to run as root; nothing was asked
         };
         Kind kind = Kind::Finished;
         int exitCode = 0;
-        QString standardError; // what the program wrote on standard error
+        // What the program wrote on standard error; for ProgramRefused, why it was refused.
+        QString standardError;
     };
 
     virtual ~PrivilegedRunner() = default;

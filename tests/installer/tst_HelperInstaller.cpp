@@ -144,6 +144,10 @@ private Q_SLOTS:
             << QStringLiteral("cannot create folder /etc/dbus-1: Not a directory");
         QTest::newRow("install step failed silently")
             << finished(3) << installer << -1 << QStringLiteral("SMJobBless 失败");
+        const QString refusal =
+            QStringLiteral("refusing to run /x/fernpoint-helper as root: /x does not exist");
+        QTest::newRow("helper program refused before asking")
+            << Outcome{Outcome::Kind::ProgramRefused, 0, refusal} << installer << -2 << refusal;
     }
 
     // A failure keeps the stored version, and the next call asks again.

@@ -3,8 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace fernpoint;
 using Kind = PrivilegedRunner::Outcome::Kind;
@@ -18,6 +21,9 @@ bool writeScript(const QString& path, const QByteArray& body, bool executable = 
     return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                (executable ? QFileDevice::ExeOwner : QFileDevice::Permissions()));
 }
+
+// A program only root can have put in place (the fake pkexec never runs it).
+const QString kRootOwnedProgram = QStringLiteral("/usr/bin/env");
 
 } // namespace
 
@@ -53,38 +59,87 @@ private Q_SLOTS:
             writeScript(pkexec, "printf '%s\\n' \"$@\" > '" + arguments.toUtf8() + "'\n" + script));
 
         const auto outcome =
-            PkexecRunner(pkexec).run(QStringLiteral("/opt/helper"), {QStringLiteral("--install")});
+            PkexecRunner(pkexec).run(kRootOwnedProgram, {QStringLiteral("--install")});
         QCOMPARE(outcome.kind, Kind::Finished);
         QCOMPARE(outcome.exitCode, exitCode);
         QCOMPARE(outcome.standardError, standardError);
         QFile file(arguments);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("/opt/helper\n--install\n"));
+        QCOMPARE(file.readAll(), kRootOwnedProgram.toUtf8() + "\n--install\n");
     }
 
+    // pkexec is taken by its absolute path only: PATH is the user's to change.
     void authorizerMissing_data() {
         QTest::addColumn<QString>("authorizer");
         QTest::newRow("no such file") << path(QStringLiteral("nothing-here/pkexec"));
         QTest::newRow("not executable") << path(QStringLiteral("plain-file"));
-        QTest::newRow("not on PATH") << QStringLiteral("fernpoint-no-such-authorizer");
+        QTest::newRow("a name, even one on PATH") << QStringLiteral("pkexec");
     }
 
     void authorizerMissing() {
         QFETCH(QString, authorizer);
         QVERIFY(writeScript(path(QStringLiteral("plain-file")), "exit 0\n", false));
-        QCOMPARE(PkexecRunner(authorizer).run(QStringLiteral("/opt/helper"), {}).kind,
-                 Kind::AuthorizerMissing);
-    }
-
-    void findsPkexecOnPath() {
         QTemporaryDir bin;
-        QVERIFY(writeScript(bin.filePath(QStringLiteral("pkexec")), "exit 126\n"));
+        QVERIFY(writeScript(bin.filePath(QStringLiteral("pkexec")), "exit 0\n"));
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", bin.path().toUtf8() + ':' + savedPath);
-        const auto outcome = PkexecRunner().run(QStringLiteral("/opt/helper"), {});
+        const Kind kind = PkexecRunner(authorizer).run(kRootOwnedProgram, {}).kind;
         qputenv("PATH", savedPath);
-        QCOMPARE(outcome.kind, Kind::Finished);
-        QCOMPARE(outcome.exitCode, 126);
+        QCOMPARE(kind, Kind::AuthorizerMissing);
+    }
+
+    // Nobody is asked to run, as root, a program someone other than root could have put there
+    // or could still swap. ABOVE is a folder of root's own; the program is ABOVE/bin/helper.
+    void programOnlyRootControlsIsRun_data() {
+        QTest::addColumn<QString>("setup"); // shell commands, run first
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("reason"); // empty: it is run
+        const QString helper = QStringLiteral("ABOVE/bin/helper");
+        QTest::newRow("root's own, below a sticky folder anyone may write to")
+            << QStringLiteral("chmod 1777 ABOVE") << helper << QString();
+        QTest::newRow("missing") << QString() << QStringLiteral("ABOVE/bin/nothing")
+                                 << QStringLiteral("ABOVE/bin/nothing does not exist");
+        QTest::newRow("another user's program")
+            << QStringLiteral("chown nobody ABOVE/bin/helper") << helper
+            << QStringLiteral("ABOVE/bin/helper belongs to user 65534, not root");
+        QTest::newRow("a program others may change, sticky or not")
+            << QStringLiteral("chmod 1777 ABOVE/bin/helper") << helper
+            << QStringLiteral("group or others may write to ABOVE/bin/helper");
+        QTest::newRow("in a folder anyone may write to")
+            << QStringLiteral("chmod 0777 ABOVE/bin") << helper
+            << QStringLiteral("group or others may write to ABOVE/bin");
+        QTest::newRow("through a symbolic link")
+            << QStringLiteral("ln -s bin ABOVE/link") << QStringLiteral("ABOVE/link/helper")
+            << QStringLiteral("ABOVE/link is a symbolic link");
+    }
+
+    void programOnlyRootControlsIsRun() {
+        QFETCH(QString, setup);
+        QFETCH(QString, program);
+        QFETCH(QString, reason);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to build folders of root's own");
+        QTemporaryDir above;
+        const auto fill = [&](QString text) {
+            return text.replace(QStringLiteral("ABOVE"), above.path());
+        };
+        QVERIFY(QDir(above.path()).mkpath(QStringLiteral("bin")));
+        QVERIFY(writeScript(above.filePath(QStringLiteral("bin/helper")), "exit 0\n"));
+        QVERIFY(QFile::setPermissions(above.filePath(QStringLiteral("bin/helper")),
+                                      QFileDevice::Permissions(0x7555)));
+        if (!setup.isEmpty())
+            QCOMPARE(
+                QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), fill(setup)}),
+                0);
+        const QString pkexec = path(QStringLiteral("pkexec"));
+        QVERIFY(writeScript(pkexec, "exit 0\n"));
+
+        const auto outcome = PkexecRunner(pkexec).run(fill(program), {});
+        QCOMPARE(outcome.kind, reason.isEmpty() ? Kind::Finished : Kind::ProgramRefused);
+        QCOMPARE(outcome.standardError, reason.isEmpty()
+                                            ? QString()
+                                            : QStringLiteral("refusing to run %1 as root: %2")
+                                                  .arg(fill(program), fill(reason)));
     }
 
     void bundledHelperLocation_data() {

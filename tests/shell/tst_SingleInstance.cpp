@@ -1,7 +1,9 @@
 // Two real application processes on private buses: the second wakes the first and exits. They
-// use the machine's real lock file, so this test never runs alongside another that does.
+// use the machine's real lock file, so this test never runs alongside another that does. And the
+// lock file against another user, on a path of the test's own.
 
 #include "HelperContract.h"
+#include "InstanceLock.h"
 #include "PrivateBus.h"
 
 #include <QDBusConnection>
@@ -9,9 +11,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +63,8 @@ class tst_SingleInstance : public QObject {
 
 private Q_SLOTS:
     void secondInstanceWakesTheFirstAndExits();
+    void anotherUserCannotTakeTheLock_data();
+    void anotherUserCannotTakeTheLock();
 };
 
 void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
@@ -104,6 +111,65 @@ void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
                              5000);
     QCOMPARE(first.process.state(), QProcess::Running);
     QCOMPARE(first.out().count(QStringLiteral("Helper installed")), 1);
+}
+
+// The lock file is this user's alone (0600). Another user's file at the path, or another user's
+// read lock on an older readable file of ours, make the guard lock the same name in
+// XDG_RUNTIME_DIR instead, with one warning.
+void tst_SingleInstance::anotherUserCannotTakeTheLock_data() {
+    QTest::addColumn<QString>("nobodyLocks"); // w: nobody's file, write-locked; r: read-locked
+    QTest::newRow("no file yet") << QString();
+    QTest::newRow("nobody's file, write-locked") << QStringLiteral("w");
+    QTest::newRow("own readable file, read-locked by nobody") << QStringLiteral("r");
+}
+
+void tst_SingleInstance::anotherUserCannotTakeTheLock() {
+    QFETCH(QString, nobodyLocks);
+    if (::geteuid() != 0)
+        QSKIP("needs root, to act as the user nobody through setpriv");
+    QTemporaryDir shared; // like /tmp: anyone may create files, only their owner removes them
+    QTemporaryDir runtime;
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+    const QString lockPath = shared.filePath(QStringLiteral("com.fernpoint.lock"));
+    const QString fallback = runtime.filePath(QStringLiteral("com.fernpoint.lock"));
+    QFile old(lockPath);
+    if (nobodyLocks == QLatin1StringView("r"))
+        QVERIFY(old.open(QIODevice::WriteOnly) &&
+                old.setPermissions(QFileDevice::Permissions(0x6444)));
+    old.close();
+    QProcess nobody;
+    if (!nobodyLocks.isEmpty()) {
+        nobody.start(QStringLiteral("setpriv"),
+                     {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                      QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/python3"),
+                      QStringLiteral("-c"),
+                      QStringLiteral("import fcntl, sys\nw = sys.argv[2] == 'w'\n"
+                                     "f = open(sys.argv[1], 'a' if w else 'r')\n"
+                                     "fcntl.lockf(f, fcntl.LOCK_EX if w else fcntl.LOCK_SH)\n"
+                                     "print('locked', flush=True)\nsys.stdin.read()\n"),
+                      lockPath, nobodyLocks});
+        QVERIFY(nobody.waitForReadyRead(10000));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("%1 .*another.*; locking %2 instead")
+                                                    .arg(QRegularExpression::escape(lockPath),
+                                                         QRegularExpression::escape(fallback))));
+    }
+
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    fernpoint::InstanceLock lock(lockPath);
+    QCOMPARE(lock.tryAcquire(), fernpoint::InstanceLock::Outcome::Acquired);
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    nobody.closeWriteChannel();
+    nobody.waitForFinished(5000);
+
+    QCOMPARE(lock.path(), nobodyLocks.isEmpty() ? lockPath : fallback);
+    for (const QString& ours :
+         {lock.path(), nobodyLocks == QLatin1StringView("w") ? QString() : lockPath}) {
+        struct stat info = {};
+        QVERIFY(ours.isEmpty() || (::stat(QFile::encodeName(ours).constData(), &info) == 0 &&
+                                   info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0600));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_SingleInstance)

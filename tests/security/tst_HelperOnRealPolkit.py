@@ -1,0 +1,222 @@
+#!/usr/bin/python3
+# The helper as a machine runs it: installed by its own install step into a temporary root,
+# started by a bus of the system type (default-deny policy plus the installed one) and asking the
+# real polkit daemon, which reads the installed action and one rule granting a test user. polkitd
+# sees them through a private mount namespace, so nothing of the machine changes. Other users'
+# calls come from this same script, started as them through setpriv.
+#   tst_HelperOnRealPolkit.py HELPER_PROGRAM      exits 77 (skipped) with the reason when it cannot run
+import os, pwd, re, shutil, subprocess, sys, tempfile, time
+import dbus, dbus.bus, dbus.lowlevel
+from dbus.mainloop.glib import DBusGMainLoop
+from gi.repository import GLib
+
+NAME, PATH = 'com.lunacore.sdwan.fernpoint.helper', '/com/lunacore/sdwan/fernpoint/helper'
+POLKIT, POLKITD = 'org.freedesktop.PolicyKit1', '/usr/lib/polkit-1/polkitd'
+NETWORK, GRANTED = '0123456789abcdef', 'daemon'
+failures = []
+
+
+def message(spec):
+    """'StartGateway:0123456789abcdef:true' (or 'some.Interface.Method') as a call that lets polkit
+    ask a person."""
+    method, *arguments = spec.split(':')
+    interface = 'com.lunacore.sdwan.fernpoint.Helper'
+    if '.' in method:
+        interface, method = method.rsplit('.', 1)
+    call = dbus.lowlevel.MethodCallMessage(NAME, PATH, interface, method)
+    if arguments:
+        call.append(*[a == 'true' if a in ('true', 'false') else a for a in arguments])
+    call.set_allow_interactive_authorization(True)
+    return call
+
+
+def answer(bus, spec):
+    """'<ms> ok|refused|error <text>'; the spec 'own' asks for the helper's name."""
+    start = time.monotonic()
+    try:
+        if spec == 'own':
+            reply = [bus.request_name(NAME, dbus.bus.NAME_FLAG_DO_NOT_QUEUE), []]
+        else:
+            reply = bus.send_message_with_reply_and_block(message(spec), 20).get_args_list()
+        text = [str(t) for t in reply[-2 if len(reply) == 3 else -1]]
+        outcome = ('ok' if reply[0] or len(reply) == 1 else 'refused') + ' ' + ''.join(text)
+    except dbus.DBusException as error:
+        outcome = 'error %s %s' % (error.get_dbus_name(), error.get_dbus_message())
+    return '%d %s' % ((time.monotonic() - start) * 1000, outcome.strip())
+
+
+def flood(address, connections, calls):
+    """Calls that polkit never decides: they let it ask a person, and this process registered an
+    authentication agent that never answers (its connection never reads). One connection after
+    the other; prints the calls left waiting per connection and the first refusal."""
+    agent = dbus.bus.BusConnection(address)
+    dbus.Interface(agent.get_object(POLKIT, '/org/freedesktop/PolicyKit1/Authority'),
+                   POLKIT + '.Authority').RegisterAuthenticationAgent(
+        ('unix-process', {'pid': dbus.UInt32(os.getpid()), 'start-time': dbus.UInt64(0),
+                          'uid': dbus.Int32(os.getuid())}), 'C', '/agent')
+    waiting, refusals, loop, buses = [], [], DBusGMainLoop(), []
+    for _ in range(connections):
+        bus, answered = dbus.bus.BusConnection(address, mainloop=loop), []
+        buses.append(bus)  # each stays connected until the end
+        for _ in range(calls):
+            bus.send_message_with_reply(message('StartGateway:%s:true' % NETWORK), answered.append,
+                                        120, require_main_loop=True)
+        # Answers come in order: once the ping is back, every call refused at once is too.
+        bus.send_message_with_reply_and_block(message('Ping'), 20)
+        while GLib.MainContext.default().iteration(False):
+            pass
+        waiting.append(str(calls - len(answered)))
+        refusals += answered
+    first = refusals[0] if refusals else None
+    print('waiting ' + ','.join(waiting))
+    print('refused %d %s %s' % (len(refusals), first and first.get_error_name(),
+                                first and first.get_args_list()[0]), flush=True)
+    sys.stdin.read()
+
+
+def check(condition, what):
+    print(('ok   ' if condition else 'FAIL ') + what, flush=True)
+    if not condition:
+        failures.append(what)
+
+
+def skip(why):
+    print('SKIP ' + why)
+    sys.exit(77)
+
+
+def main(helper):
+    if os.geteuid() != 0:
+        skip('needs root: it runs callers as other users (setpriv) and polkitd in a private mount namespace')
+    if not os.path.exists(POLKITD):
+        skip(POLKITD + ' is missing (scripts/setup-debian.sh installs polkitd)')
+    probe = subprocess.run(['unshare', '-m', 'true'], capture_output=True, text=True)
+    if probe.returncode != 0:
+        skip('no private mount namespace for polkitd here (unshare -m: %s)' % probe.stderr.strip())
+    top = tempfile.mkdtemp()
+    processes = []
+    try:
+        os.chmod(top, 0o755)  # polkitd's own user reads the installed action
+        root, rules, client = top + '/root', top + '/rules', top + '/client.py'
+        os.makedirs(root, 0o755)
+        os.makedirs(rules, 0o755)
+        subprocess.run([helper, '--install', '--root', root], check=True)
+        with open(rules + '/50-test.rules', 'w') as rule:
+            rule.write('polkit.addRule(function(action, subject) {\n  if (action.id == "%s.control"'
+                       ' && subject.user == "%s") return polkit.Result.YES;\n});\n' % (NAME, GRANTED))
+        shutil.copy(__file__, client)
+        for path in (rules + '/50-test.rules', client):
+            os.chmod(path, 0o644)
+        with open(top + '/bus.conf', 'w') as config:
+            config.write(bus_config(top, root))
+        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + top + '/bus.conf', '--nofork',
+                                       '--print-address=1'], stdout=subprocess.PIPE, text=True)
+        processes.append(bus_daemon)
+        address = bus_daemon.stdout.readline().strip()
+        polkitd = subprocess.Popen(
+            ['unshare', '-m', 'sh', '-c', 'mount --bind "$1" /usr/share/polkit-1/actions && '
+             'mount --bind "$2" /etc/polkit-1/rules.d && exec ' + POLKITD, 'sh',
+             root + '/usr/share/polkit-1/actions', rules],
+            env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address), stderr=subprocess.PIPE, text=True)
+        processes.append(polkitd)
+        bus = dbus.bus.BusConnection(address)
+        deadline = time.monotonic() + 10
+        while not bus.name_has_owner(POLKIT) and time.monotonic() < deadline and polkitd.poll() is None:
+            time.sleep(0.02)
+        if not bus.name_has_owner(POLKIT):
+            polkitd.kill()
+            skip('polkitd did not come up: ' + ' '.join(polkitd.communicate()[1].split()))
+
+        def run(user, *arguments):
+            account = pwd.getpwnam(user)
+            process = subprocess.Popen(
+                ['setpriv', '--reuid=%d' % account.pw_uid, '--regid=%d' % account.pw_gid, '--clear-groups',
+                 sys.executable, client, 'client', address] + list(arguments),
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            processes.append(process)
+            return process
+
+        def calls(user, *specs):
+            return [line.split(' ', 1)[1] for line in run(user, *specs).communicate()[0].splitlines()]
+
+        def helper_pid():
+            return bus.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                                     'GetConnectionUnixProcessID', 's', (NAME,))
+
+        # Activated by the bus from the installed files; root is authorized by polkit itself.
+        check(answer(bus, 'Ping').endswith(' ok 1.0.4'), 'the bus starts the installed helper')
+        check(os.readlink('/proc/%d/exe' % helper_pid()) == root + '/usr/local/libexec/fernpoint/fernpoint-helper',
+              'it runs the installed program')
+        for spec in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK):
+            answer(bus, spec)
+        status = calls('nobody', 'StartGateway:fedcba9876543210:true', 'SetNat:true', 'StopGateway',
+                       'Uninstall', 'Ping', 'GatewayStatus', 'own', 'com.example.Other.Ping')
+        check(all(s.startswith('refused not authorized: ') for s in status[:4]) and len(status) == 8,
+              'nobody may not start, set NAT, stop or uninstall: %s' % status[:4])
+        check(all(s.startswith('error org.freedesktop.DBus.Error.AccessDenied') for s in status[6:]),
+              'nor own the helper\'s name, nor call anything else on it: %s' % status[6:])
+        check(status[4] == 'ok 1.0.4' and '"Nat":false' in status[5] and '"state":"stopped"' not in status[5],
+              'nobody reads, and nothing changed: %s' % status[4:])
+
+        granted = calls(GRANTED, 'StopGateway', 'SetNat:true', 'GatewayStatus', 'StartGateway:%s:false' % NETWORK,
+                        'Uninstall', 'StopGateway', 'GatewayStatus')
+        check([granted[i] for i in (0, 1, 3, 5)] == ['ok'] * 4 and '"Nat":true' in granted[2]
+              and '"state":"stopped"' in granted[6], 'the granted user stops, sets NAT, starts, stops: %s' % granted)
+        check(granted[4].startswith('refused not authorized: '), 'but may not uninstall: ' + granted[4])
+
+        answer(bus, 'StartGateway:%s:true' % NETWORK)
+        flooding = run('nobody', 'flood', '5', '100')
+        report = [flooding.stdout.readline().strip() for _ in range(2)]
+        stop = run(GRANTED, 'StopGateway').communicate()[0].strip()
+        print('flood: %s; the granted user\'s StopGateway: %s' % (report, stop))
+        check(stop.endswith(' ok') and int(stop.split()[0]) < 1000, 'another user is served at once during a flood')
+        check(report[0] == 'waiting 4,4,4,4,0', '4 calls wait per connection and 16 per user')
+        check(report[1].startswith('refused 484 org.freedesktop.DBus.Error.LimitsExceeded too many calls'),
+              'the rest are refused at once')
+        flooding.communicate('')
+        second = run('nobody', 'flood', '1', '6')
+        check(second.stdout.readline().strip() == 'waiting 4', 'checks of departed callers are forgotten')
+        second.communicate('')
+
+        # A reinstall replaces the program: the running helper ends, the next call starts the new one.
+        first_pid = helper_pid()
+        subprocess.run([helper, '--install', '--root', root], check=True)
+        deadline = time.monotonic() + 5
+        while bus.name_has_owner(NAME) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        check(not bus.name_has_owner(NAME) and answer(bus, 'Ping').endswith(' ok 1.0.4')
+              and helper_pid() != first_pid, 'a helper whose program was replaced ends')
+        check(answer(bus, 'Uninstall').endswith(' ok') and not os.listdir(root + '/usr/local/libexec'),
+              'root uninstalls it through its own method')
+    finally:
+        for process in reversed(processes):
+            if process.poll() is None:
+                process.terminate()
+                process.wait(5)
+        shutil.rmtree(top, ignore_errors=True)
+    sys.exit(1 if failures else 0)
+
+
+# A bus of the system type with the default policy of the machine's system bus (everything that
+# no policy allows is denied), then polkit's policy and the installed one.
+def bus_config(top, root):
+    with open('/usr/share/dbus-1/system.conf') as system:
+        default_policy = re.search(r'<policy context="default">.*?</policy>', system.read(), re.S).group(0)
+    return ('<busconfig><type>system</type><listen>unix:path=%s/bus</listen><auth>EXTERNAL</auth>'
+            '<servicedir>%s/usr/local/share/dbus-1/system-services</servicedir>%s'
+            '<include>/usr/share/dbus-1/system.d/org.freedesktop.PolicyKit1.conf</include>'
+            '<include>%s/etc/dbus-1/system.d/%s.conf</include></busconfig>'
+            % (top, root, default_policy, root, NAME))
+
+
+if __name__ == '__main__':
+    if sys.argv[1:2] == ['client']:
+        address, rest = sys.argv[2], sys.argv[3:]
+        if rest[0] == 'flood':
+            flood(address, int(rest[1]), int(rest[2]))
+        else:
+            connection = dbus.bus.BusConnection(address)
+            for spec in rest:
+                print(answer(connection, spec), flush=True)
+    else:
+        main(sys.argv[1])
