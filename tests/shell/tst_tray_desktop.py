@@ -77,7 +77,8 @@ class Tray:
             title = str(properties["ToolTip"][2])
             return properties if (properties["IconName"], title) == (icon_name, tooltip) else None
         properties = wait_for(shown, timeout=12)
-        assert properties, f"tray never showed {icon_name} / {tooltip}: {self.properties()}"
+        now = self.properties()
+        assert properties, f"tray shows {now['IconName']} / {now['ToolTip'][2]}, not {tooltip}"
         pixmaps = [(int(w), int(h), bytes(data)) for w, h, data in properties["IconPixmap"]]
         assert readable_on_light_and_dark(pixmaps), f"{icon_name}: unreadable on a panel"
         self.pixmaps[icon_name] = pixmaps
@@ -199,6 +200,18 @@ def main(app, scripted_helper):
         assert wait_for(lambda: len(desktop.helper_calls("StartGateway")) == 3)
         time.sleep(1)
         assert notice_count() == 3
+
+        # A notification server that hangs holds up nothing: the tray goes on following the state.
+        notices.AddMethod("org.freedesktop.Notifications", "Notify", "susssasa{sv}i", "u",
+                          "import time; time.sleep(30); ret = 9", dbus_interface=MOCK)
+        tray.click("ウインドウの表示/非表示")
+        desktop.set_helper_reply("StartGateway", texts=[""])
+        desktop.set_helper_reply("GatewayStatus", texts=[status_json(True, "Depot")],
+                                 is_running=True)
+        tray.click(f"{label(3)} に接続")
+        tray.wait_state("fernpoint-connected-symbolic", f"接続済み · {label(3)}")
+        desktop.set_helper_reply("GatewayStatus", texts=[status_json(False)], is_running=False)
+        tray.wait_state("fernpoint-disconnected-symbolic", "未接続")
 
 
 if __name__ == "__main__":
