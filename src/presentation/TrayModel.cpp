@@ -58,8 +58,8 @@ QString TrayModel::shortNetworkId(const QString& networkID) {
 }
 
 QString TrayModel::networkLabel(const QString& networkID, const QString& name) {
-    if (name.isEmpty())
-        return networkID;
+    if (name.isEmpty() || networkID.isEmpty())
+        return name.isEmpty() ? networkID : name;
     return QStringLiteral("%1 (%2)").arg(name, shortNetworkId(networkID));
 }
 
