@@ -1,10 +1,10 @@
 #include "AppDelegate.h"
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
-#include "FirstFrameReporter.h"
 #include "HelperClient.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"
+#include "NetworkProfileStore.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -14,7 +14,6 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    fernpoint::FirstFrameReporter firstFrameReporter(app);
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FERNPOINT_VERSION));
@@ -36,10 +35,15 @@ int main(int argc, char* argv[]) {
     QSettings settings;
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("FernPoint"));
-    window.setCentralWidget(new fernpoint::ContentView(fernpoint::HelperClient::shared(),
-                                                       fernpoint::HelperInstaller::shared(),
-                                                       localizer, settings));
+    auto* content =
+        new fernpoint::ContentView(fernpoint::HelperClient::shared(),
+                                   fernpoint::HelperInstaller::shared(), localizer, settings);
+    window.setCentralWidget(content);
     delegate.setMainWindow(&window);
     window.show();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The history is saved on a thread of its own: its last change reaches the disk before the
+    // process ends.
+    content->store().flush();
+    return status;
 }
