@@ -6,10 +6,12 @@
 # It runs its own private buses, reference helper and temporary home, and a virtual X server
 # when there is no display. Takes about ten minutes (--compare: about fifteen).
 #
-# Usage: scripts/perf.sh [--quick] [--windows-only] [--compare BUILD_DIR]
+# Usage: scripts/perf.sh [--quick] [--windows-only] [--connected] [--compare BUILD_DIR]
 #   --compare BUILD_DIR  also measures the application of another build folder (built there
 #                        first), side by side in the same run, so that a change's effect shows
 #                        on a noisy machine
+#   --connected          the windows run with the gateway connected, so that every status poll
+#                        records the network in the history (by default it is stopped)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-perf"
@@ -21,18 +23,18 @@ passed=
 while [ $# -gt 0 ]; do
   case "$1" in
     --compare)
-      [ $# -ge 2 ] || { echo "usage: $0 [--quick] [--windows-only] [--compare BUILD_DIR]" >&2; exit 64; }
+      [ $# -ge 2 ] || { echo "usage: $0 [--quick] [--windows-only] [--connected] [--compare BUILD_DIR]" >&2; exit 64; }
       other=$(cd "$2" && pwd)
       cmake --build "$other" --target fernpoint -j 2
       # Its own harness adds its poll figures; an older tree may have none to build.
       cmake --build "$other" --target fernpoint-perf -j 2 || true
       passed="$passed --compare-app $other/bin/fernpoint --compare-harness $other/bin/fernpoint-perf"
       shift 2 ;;
-    --quick|--windows-only)
+    --quick|--windows-only|--connected)
       passed="$passed $1"
       shift ;;
     *)
-      echo "usage: $0 [--quick] [--windows-only] [--compare BUILD_DIR]" >&2
+      echo "usage: $0 [--quick] [--windows-only] [--connected] [--compare BUILD_DIR]" >&2
       exit 64 ;;
   esac
 done

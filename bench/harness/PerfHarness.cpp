@@ -7,11 +7,13 @@
 // are medians over several launches and runs, with the minimal window measured through the same
 // seconds, so that a noisy machine moves both alike.
 //
-//   fernpoint-perf [--quick] [--windows-only | --polls-only]
+//   fernpoint-perf [--quick] [--connected] [--windows-only | --polls-only]
 //                  [--compare-app <fernpoint> [--compare-harness <fernpoint-perf>]]
 //     --quick: fewer runs and shorter windows, for a smoke check
 //     --windows-only: only the start-up, memory and wake-up figures (no poll cycle, no polls)
 //     --polls-only: only the poll cycle and the polls, as "key value" lines
+//     --connected: the windows run with the gateway connected, recording its network in the
+//       history on every status poll (by default the gateway is stopped and nothing is recorded)
 //     --compare-app: measures that build of the application too, side by side in the same run;
 //       with --compare-harness, that build's harness adds its poll figures (--polls-only)
 
@@ -219,6 +221,31 @@ public:
         }
         QDBusConnection::disconnectFromBus(QStringLiteral("perf-probe"));
         return owned;
+    }
+
+    // The gateway running on `networkID`, which the history holds as its one entry: the launched
+    // application opens with it in the field and records it on every status poll, as it does for
+    // a user who is connected.
+    bool connect(const QString& networkID) {
+        QDir().mkpath(m_home.dataHome() + QStringLiteral("/FernPoint"));
+        QFile history(m_home.dataHome() + QStringLiteral("/FernPoint/networks.json"));
+        if (!history.open(QIODevice::WriteOnly) ||
+            history.write(QStringLiteral(R"([{"desc":"","lastUsedAt":738000000,"name":"",)"
+                                         R"("networkID":"%1"}])")
+                              .arg(networkID)
+                              .toUtf8()) < 0)
+            return false;
+        history.close();
+        DBusHelperClient client(m_systemBus.address());
+        std::optional<bool> started;
+        client.startGateway(networkID, false, [&started](const HelperResult<Nothing>& result) {
+            started = result.isSuccess();
+        });
+        if (!QTest::qWaitFor([&started] { return started.has_value(); }, 20000) || !*started)
+            return false;
+        // The core passes through its starting steps before it reports a connection.
+        QTest::qWait(8000);
+        return true;
     }
 
     void stopHelper() {
@@ -586,6 +613,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     const bool windowsOnly = arguments.contains(QStringLiteral("--windows-only"));
+    const bool connected = arguments.contains(QStringLiteral("--connected"));
     const qsizetype compareAt = arguments.indexOf(QStringLiteral("--compare-app"));
     const qsizetype harnessAt = arguments.indexOf(QStringLiteral("--compare-harness"));
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -603,7 +631,8 @@ int main(int argc, char* argv[]) {
         all.push_back(&build);
     {
         Surroundings surroundings;
-        if (!surroundings.ready() || !surroundings.startHelper(1500)) {
+        if (!surroundings.ready() || !surroundings.startHelper(1500) ||
+            (connected && !surroundings.connect(QStringLiteral("8056c2e21c000001")))) {
             std::fprintf(stderr, "fernpoint-perf: private buses or the reference helper failed\n");
             return 1;
         }
@@ -635,6 +664,9 @@ int main(int argc, char* argv[]) {
         std::printf("\nthis: %s\ncmp:  %s\n", qPrintable(builds[0].path),
                     qPrintable(builds[1].path));
     }
+    std::printf("\nthe gateway is %s\n", connected ? "connected, and the history saved on every "
+                                                     "poll"
+                                                   : "stopped, and no history saved");
     std::printf("\nmedians: start-up of %d launches each, the rest of %d runs each; the minimal "
                 "window runs beside FernPoint through the same seconds\n",
                 settings.startupRuns, settings.idleRuns);

@@ -13,30 +13,30 @@ LatestContentWriter::LatestContentWriter(Save save)
 
 LatestContentWriter::~LatestContentWriter() {
     {
-        const QMutexLocker lock(&m_mutex);
+        const std::lock_guard lock(m_mutex);
         m_stopping = true;
-        m_changed.wakeAll();
     }
+    m_changed.notify_all();
     m_thread->wait();
 }
 
 void LatestContentWriter::write(QByteArray content) {
-    const QMutexLocker lock(&m_mutex);
-    m_waiting = std::move(content);
-    m_changed.wakeAll();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_waiting = std::move(content);
+    }
+    m_changed.notify_all();
 }
 
 void LatestContentWriter::flush() {
-    QMutexLocker lock(&m_mutex);
-    while (m_waiting || m_saving)
-        m_changed.wait(&m_mutex);
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_waiting && !m_saving; });
 }
 
 void LatestContentWriter::run() {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock lock(m_mutex);
     for (;;) {
-        while (!m_waiting && !m_stopping)
-            m_changed.wait(&m_mutex);
+        m_changed.wait(lock, [this] { return m_waiting || m_stopping; });
         if (!m_waiting)
             return; // stopping, and nothing left to save
         const QByteArray content = std::move(*m_waiting);
@@ -44,9 +44,9 @@ void LatestContentWriter::run() {
         m_saving = true;
         lock.unlock();
         m_save(content);
-        lock.relock();
+        lock.lock();
         m_saving = false;
-        m_changed.wakeAll();
+        m_changed.notify_all();
     }
 }
 

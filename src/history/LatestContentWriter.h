@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QThread;
@@ -34,8 +34,9 @@ private:
     void run();
 
     Save m_save;
-    QMutex m_mutex;
-    QWaitCondition m_changed;
+    // Standard primitives rather than Qt's, so that the thread sanitizer sees every hand-over.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
     std::optional<QByteArray> m_waiting;
     bool m_saving = false;
     bool m_stopping = false;
