@@ -2,6 +2,9 @@
 
 #include <QThread>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace fernpoint {
 
 LatestContentWriter::LatestContentWriter(Save save)
@@ -34,6 +37,12 @@ void LatestContentWriter::flush() {
 }
 
 void LatestContentWriter::run() {
+#ifdef SCHED_BATCH
+    // Never preempts the thread that hands it content when it wakes (it waits for its turn), yet
+    // keeps its fair share of the processor: a busy machine delays the file but cannot starve it.
+    const sched_param parameter{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &parameter);
+#endif
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_waiting || m_stopping; });
