@@ -1,7 +1,5 @@
 #include "LatestContentWriter.h"
 
-#include <QThread>
-
 #include <pthread.h>
 #include <sched.h>
 
@@ -9,10 +7,7 @@ namespace fernpoint {
 
 LatestContentWriter::LatestContentWriter(Save save)
     : m_save(std::move(save))
-    , m_thread(QThread::create([this] { run(); })) {
-    m_thread->setObjectName(QStringLiteral("content writer"));
-    m_thread->start();
-}
+    , m_thread([this] { run(); }) {}
 
 LatestContentWriter::~LatestContentWriter() {
     {
@@ -20,7 +15,7 @@ LatestContentWriter::~LatestContentWriter() {
         m_stopping = true;
     }
     m_changed.notify_all();
-    m_thread->wait();
+    m_thread.join();
 }
 
 void LatestContentWriter::write(QByteArray content) {
@@ -37,6 +32,7 @@ void LatestContentWriter::flush() {
 }
 
 void LatestContentWriter::run() {
+    pthread_setname_np(pthread_self(), "content writer");
 #ifdef SCHED_BATCH
     // Never preempts the thread that hands it content when it wakes (it waits for its turn), yet
     // keeps its fair share of the processor: a busy machine delays the file but cannot starve it.

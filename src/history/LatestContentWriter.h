@@ -4,11 +4,9 @@
 
 #include <condition_variable>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
-
-class QThread;
+#include <thread>
 
 namespace fernpoint {
 
@@ -34,13 +32,14 @@ private:
     void run();
 
     Save m_save;
-    // Standard primitives rather than Qt's, so that the thread sanitizer sees every hand-over.
+    // Standard primitives rather than Qt's, so that the thread sanitizer sees every hand-over and
+    // the thread's end.
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<QByteArray> m_waiting;
     bool m_saving = false;
     bool m_stopping = false;
-    std::unique_ptr<QThread> m_thread;
+    std::thread m_thread;
 };
 
 } // namespace fernpoint
