@@ -84,6 +84,7 @@ class TestHistoryFaults final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void killedDuringASave_data();
     void killedDuringASave();
     void refusedSave_data();
@@ -92,13 +93,12 @@ private Q_SLOTS:
     void unreadableFile();
 };
 
-#define SKIP_UNLESS_ROOT()                                                                         \
-    do {                                                                                           \
-        if (::geteuid() != 0)                                                                      \
-            QSKIP("switching users and mounting need root (CI runs these as root)");               \
-        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())                   \
-            QSKIP("setpriv is missing");                                                           \
-    } while (false)
+void TestHistoryFaults::initTestCase() {
+    if (::geteuid() != 0)
+        QSKIP("switching users and mounting need root (CI runs these as root)");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("setpriv is missing");
+}
 
 void TestHistoryFaults::killedDuringASave_data() {
     QTest::addColumn<int>("killAfterMs"); // after the save began; -1: the process quits by itself
@@ -157,7 +157,6 @@ void TestHistoryFaults::refusedSave() {
     QFETCH(RunAs, runAs);
     QFETCH(bool, fileExists);
     QFETCH(QString, reason);
-    SKIP_UNLESS_ROOT();
 
     QTemporaryDir base;
     QString folder;
@@ -197,7 +196,6 @@ void TestHistoryFaults::unreadableFile_data() {
 
 void TestHistoryFaults::unreadableFile() {
     QFETCH(bool, folderWritable);
-    SKIP_UNLESS_ROOT();
 
     QTemporaryDir base;
     QString folder;
