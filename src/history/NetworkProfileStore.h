@@ -37,7 +37,8 @@ public:
 
     // The user's store: <GenericDataLocation>/FernPoint/networks.json.
     explicit NetworkProfileStore(QObject* parent = nullptr);
-    // A store in the given folder (created if missing), with the given clock.
+    // A store in the given folder (created if missing), with the given clock and the given way of
+    // writing the file.
     NetworkProfileStore(const QString& directory, Clock clock,
                         FileSaver saver = replaceFileAtomically, QObject* parent = nullptr);
     // Writes the last change before it goes.
