@@ -2,7 +2,6 @@
 #include "ContentController.h"
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
-#include "FirstFrameReporter.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
 #include "HelperContract.h"
@@ -19,7 +18,6 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    fernpoint::FirstFrameReporter firstFrameReporter(app);
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
     QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
@@ -52,5 +50,9 @@ int main(int argc, char* argv[]) {
     window.setCentralWidget(new fernpoint::ContentView(controller));
     delegate.setMainWindow(&window);
     window.show();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The history is saved on a thread of its own: its last change reaches the disk before the
+    // process ends.
+    store.flush();
+    return status;
 }
