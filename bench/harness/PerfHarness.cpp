@@ -3,10 +3,19 @@
 // home and the reference helper, and measures start-up, memory and idle wake-ups; then it times
 // one poll cycle in process and drives 250,000 polls through the real bus client.
 //
-//   fernpoint-perf [--quick] [--windows-only]
+// Every row states its target, the floor it is measured against and PASS or MISS. Window figures
+// are medians over several launches and runs, with the minimal window measured through the same
+// seconds, so that a noisy machine moves both alike.
+//
+//   fernpoint-perf [--quick] [--connected] [--windows-only | --polls-only]
+//                  [--compare-app <fernpoint> [--compare-harness <fernpoint-perf>]]
 //     --quick: fewer runs and shorter windows, for a smoke check
 //     --windows-only: only the start-up, memory and wake-up figures (no poll cycle, no polls)
-//   FERNPOINT_PERF_APP=<path> measures that build of the application instead of this tree's.
+//     --polls-only: only the poll cycle and the polls, as "key value" lines
+//     --connected: the windows run with the gateway connected, recording its network in the
+//       history on every status poll (by default the gateway is stopped and nothing is recorded)
+//     --compare-app: measures that build of the application too, side by side in the same run;
+//       with --compare-harness, that build's harness adds its poll figures (--polls-only)
 
 #include "BenchSupport.h"
 #include "DBusHelperClient.h"
@@ -23,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaMethod>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -38,7 +48,9 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 using namespace fernpoint;
@@ -48,9 +60,10 @@ using fernpoint::test::TemporaryHome;
 namespace {
 
 struct Settings {
-    int startupRuns = 7;
+    int startupRuns = 11; // launches of each program
+    int idleRuns = 5;     // runs of the memory and wake-up figures
     int idleSeconds = 30;
-    int hiddenSettleSeconds = 10;
+    int settleSeconds = 5; // after the memory sample, and after hiding
     int polls = 250000;
     int pollCycles = 2000;
 };
@@ -92,12 +105,22 @@ qint64 rssKiB(qint64 pid) {
     return statusField(QStringLiteral("/proc/%1/status").arg(pid), "VmRSS");
 }
 
-// Context switches of the main thread (its task ID is the process ID): each one is a wake-up.
-qint64 mainThreadSwitches(qint64 pid) {
+// Context switches of the main thread (its task ID is the process ID). A voluntary one is the
+// thread going to sleep, so each is followed by one wake-up; an involuntary one is the thread
+// preempted while it runs (on a busy machine, or by a thread it has just woken), which is no
+// wake-up, but the earlier harness counted both, so both are kept.
+struct Switches {
+    qint64 voluntary = -1;
+    qint64 all = -1;
+};
+
+Switches mainThreadSwitches(qint64 pid) {
     const QString path = QStringLiteral("/proc/%1/task/%1/status").arg(pid);
     const qint64 voluntary = statusField(path, "voluntary_ctxt_switches");
     const qint64 involuntary = statusField(path, "nonvoluntary_ctxt_switches");
-    return voluntary < 0 || involuntary < 0 ? -1 : voluntary + involuntary;
+    if (voluntary < 0 || involuntary < 0)
+        return {};
+    return {voluntary, voluntary + involuntary};
 }
 
 // Sends WM_DELETE_WINDOW to the top-level windows of a process, as a window manager does when
@@ -201,6 +224,31 @@ public:
         return owned;
     }
 
+    // The gateway running on `networkID`, which the history holds as its one entry: the launched
+    // application opens with it in the field and records it on every status poll, as it does for
+    // a user who is connected.
+    bool connect(const QString& networkID) {
+        QDir().mkpath(m_home.dataHome() + QStringLiteral("/FernPoint"));
+        QFile history(m_home.dataHome() + QStringLiteral("/FernPoint/networks.json"));
+        if (!history.open(QIODevice::WriteOnly) ||
+            history.write(QStringLiteral(R"([{"desc":"","lastUsedAt":738000000,"name":"",)"
+                                         R"("networkID":"%1"}])")
+                              .arg(networkID)
+                              .toUtf8()) < 0)
+            return false;
+        history.close();
+        DBusHelperClient client(m_systemBus.address());
+        std::optional<bool> started;
+        client.startGateway(networkID, false, [&started](const HelperResult<Nothing>& result) {
+            started = result.isSuccess();
+        });
+        if (!QTest::qWaitFor([&started] { return started.has_value(); }, 20000) || !*started)
+            return false;
+        // The core passes through its starting steps before it reports a connection.
+        QTest::qWait(8000);
+        return true;
+    }
+
     void stopHelper() {
         if (m_helper.state() != QProcess::NotRunning) {
             m_helper.kill();
@@ -218,7 +266,8 @@ public:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
                            m_home.path() + QStringLiteral("/runtime"));
         environment.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-        environment.insert(QStringLiteral("FERNPOINT_REPORT_FIRST_FRAME"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("LD_PRELOAD"),
+                           QStringLiteral(FERNPOINT_FIRST_FRAME_HOOK));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         return environment;
     }
@@ -272,12 +321,15 @@ private:
     qint64 m_startNs = 0;
 };
 
-struct WindowFigures {
-    double firstFrameMs = -1;
-    double rssShownKiB = -1;
-    double rssHiddenKiB = -1;
-    double wakeupsShown = -1;
-    double wakeupsHidden = -1;
+// One measured program and its samples: the start-up times of its launches, and one figure per
+// run for the rest.
+struct Measured {
+    explicit Measured(QString program)
+        : path(std::move(program)) {}
+
+    QString path;
+    std::vector<double> firstFrameMs, rssShownKiB, rssHiddenKiB, wakeupsShown, wakeupsHidden;
+    std::vector<double> switchesShown, switchesHidden; // with preemptions
 };
 
 // Waits in the harness's own event loop (it keeps the buses' clients served).
@@ -285,45 +337,87 @@ void sleepSeconds(double seconds) {
     QTest::qWait(static_cast<int>(seconds * 1000));
 }
 
-double wakeupsPerSecond(qint64 pid, int seconds) {
-    const qint64 before = mainThreadSwitches(pid);
-    sleepSeconds(seconds);
-    const qint64 after = mainThreadSwitches(pid);
-    return before < 0 || after < 0 ? -1 : static_cast<double>(after - before) / seconds;
+// Launches each program in turn, time after time, rotating which goes first, so that a busy
+// moment of the machine falls on all of them alike.
+void measureStartUp(const std::vector<Measured*>& programs, const Surroundings& surroundings,
+                    int launches) {
+    for (int round = 0; round < launches; ++round) {
+        for (std::size_t k = 0; k < programs.size(); ++k) {
+            Measured& program = *programs[(static_cast<std::size_t>(round) + k) % programs.size()];
+            Launched launched(program.path, surroundings.environment());
+            if (const std::optional<double> ms = launched.waitForFirstFrame())
+                program.firstFrameMs.push_back(*ms);
+            else
+                std::fprintf(stderr, "%s: no first frame\n", qPrintable(program.path));
+        }
+    }
 }
 
-WindowFigures measureWindow(const QString& program, const Surroundings& surroundings,
-                            const Settings& settings, const char* label) {
-    WindowFigures figures;
-    std::vector<double> frames;
-    for (int run = 0; run < settings.startupRuns; ++run) {
-        Launched launched(program, surroundings.environment());
-        if (const std::optional<double> ms = launched.waitForFirstFrame())
-            frames.push_back(*ms);
+// Wake-ups (and all switches) per second of each process's main thread over the same seconds.
+std::vector<std::pair<double, double>> wakeupsPerSecond(const std::vector<qint64>& pids,
+                                                        int seconds) {
+    std::vector<Switches> before;
+    for (const qint64 pid : pids)
+        before.push_back(mainThreadSwitches(pid));
+    sleepSeconds(seconds);
+    std::vector<std::pair<double, double>> rates;
+    for (std::size_t i = 0; i < pids.size(); ++i) {
+        const Switches after = mainThreadSwitches(pids[i]);
+        if (before[i].all < 0 || after.all < 0)
+            rates.emplace_back(-1, -1);
         else
-            std::fprintf(stderr, "%s: no first frame in run %d\n", label, run + 1);
+            rates.emplace_back(static_cast<double>(after.voluntary - before[i].voluntary) / seconds,
+                               static_cast<double>(after.all - before[i].all) / seconds);
     }
-    figures.firstFrameMs = median(frames);
+    return rates;
+}
 
-    // Memory and wake-ups: one long-lived process, window shown, then hidden by a close request.
-    std::vector<double> shown, hidden;
-    Launched launched(program, surroundings.environment());
-    if (!launched.waitForFirstFrame())
-        return figures;
+// One run of the memory and wake-up figures, for programs that run side by side through the same
+// seconds: each window shown but not focused, its memory 3 s after the last one appeared, its
+// wake-ups once the first status poll (5 s after start) has come and gone; then each closed
+// (hidden, the process lives on) and, after a pause, idle again.
+void measureIdleTogether(const std::vector<Measured*>& programs, const Surroundings& surroundings,
+                         const Settings& settings) {
+    std::vector<std::unique_ptr<Launched>> launched;
+    std::vector<qint64> pids;
+    for (Measured* program : programs) {
+        launched.push_back(std::make_unique<Launched>(program->path, surroundings.environment()));
+        if (!launched.back()->waitForFirstFrame()) {
+            std::fprintf(stderr, "%s: no first frame\n", qPrintable(program->path));
+            return;
+        }
+        pids.push_back(launched.back()->pid());
+    }
     unfocusAll();
     sleepSeconds(3);
-    figures.rssShownKiB = static_cast<double>(rssKiB(launched.pid()));
-    figures.wakeupsShown = wakeupsPerSecond(launched.pid(), settings.idleSeconds);
-    if (closeWindowsOf(launched.pid()) != 1) {
-        std::fprintf(stderr, "%s: could not find its window to close\n", label);
-        return figures;
+    for (std::size_t i = 0; i < programs.size(); ++i)
+        programs[i]->rssShownKiB.push_back(static_cast<double>(rssKiB(pids[i])));
+    sleepSeconds(settings.settleSeconds);
+    const auto shown = wakeupsPerSecond(pids, settings.idleSeconds);
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        programs[i]->wakeupsShown.push_back(shown[i].first);
+        programs[i]->switchesShown.push_back(shown[i].second);
+        if (closeWindowsOf(pids[i]) != 1) {
+            std::fprintf(stderr, "%s: could not find its window to close\n",
+                         qPrintable(programs[i]->path));
+            return;
+        }
     }
-    sleepSeconds(settings.hiddenSettleSeconds);
-    if (!launched.running())
-        return figures;
-    figures.rssHiddenKiB = static_cast<double>(rssKiB(launched.pid()));
-    figures.wakeupsHidden = wakeupsPerSecond(launched.pid(), settings.idleSeconds);
-    return figures;
+    sleepSeconds(settings.settleSeconds);
+    for (std::size_t i = 0; i < programs.size(); ++i)
+        programs[i]->rssHiddenKiB.push_back(
+            launched[i]->running() ? static_cast<double>(rssKiB(pids[i])) : -1);
+    const auto hidden = wakeupsPerSecond(pids, settings.idleSeconds);
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        programs[i]->wakeupsHidden.push_back(hidden[i].first);
+        programs[i]->switchesHidden.push_back(hidden[i].second);
+        std::fprintf(stderr,
+                     "  %s: RSS shown %.0f KiB, hidden %.0f KiB; wake-ups/s shown %.2f, "
+                     "hidden %.2f (with preemptions %.2f, %.2f)\n",
+                     qPrintable(QFileInfo(programs[i]->path).fileName()),
+                     programs[i]->rssShownKiB.back(), programs[i]->rssHiddenKiB.back(),
+                     shown[i].first, hidden[i].first, shown[i].second, hidden[i].second);
+    }
 }
 
 // One poll cycle on the main thread, as the window runs it: the answer is moved to the main
@@ -423,17 +517,87 @@ GrowthFigures measureGrowth(const Settings& settings) {
     return figures;
 }
 
-void printRow(const char* name, const QString& value, const char* target) {
-    std::printf("%-58s %18s %12s\n", name, value.toUtf8().constData(), target);
+// The in-process figures: the poll cycle and the memory over many polls.
+struct PollFigures {
+    double cycleP50 = -1, cycleP99 = -1, applyP50 = -1, applyP99 = -1;
+    double polls = -1, pollsPerSecond = -1, growthKiB = -1;
+};
+
+PollFigures measurePolls(const Settings& settings) {
+    PollFigures figures;
+    std::tie(figures.cycleP50, figures.cycleP99) = measurePollCycle(settings, true);
+    std::tie(figures.applyP50, figures.applyP99) = measurePollCycle(settings, false);
+    std::fprintf(stderr, "driving %d polls through the bus...\n", settings.polls);
+    const GrowthFigures growth = measureGrowth(settings);
+    figures.polls = growth.polls;
+    if (growth.seconds > 0)
+        figures.pollsPerSecond = growth.polls / growth.seconds;
+    if (growth.rssAt10kKiB >= 0 && growth.rssAtEndKiB >= 0)
+        figures.growthKiB = static_cast<double>(growth.rssAtEndKiB - growth.rssAt10kKiB);
+    return figures;
+}
+
+// --polls-only prints the in-process figures in this form, for another build's harness to read.
+const std::pair<const char*, double PollFigures::*> kPollKeys[] = {
+    {"cycle-p50", &PollFigures::cycleP50},  {"cycle-p99", &PollFigures::cycleP99},
+    {"apply-p50", &PollFigures::applyP50},  {"apply-p99", &PollFigures::applyP99},
+    {"polls", &PollFigures::polls},         {"polls-per-second", &PollFigures::pollsPerSecond},
+    {"growth-kib", &PollFigures::growthKiB}};
+
+void printPollKeys(const PollFigures& figures) {
+    for (const auto& [key, member] : kPollKeys)
+        std::printf("%s %f\n", key, figures.*member);
+}
+
+// The in-process figures of another build, from its own harness; all n/a when it has none or an
+// older one, which does not know --polls-only and would measure everything (a harness that knows
+// it carries the keys above).
+PollFigures pollsOfOtherBuild(const QString& harness) {
+    PollFigures figures;
+    QFile binary(harness);
+    if (harness.isEmpty() || !binary.open(QIODevice::ReadOnly) ||
+        !binary.readAll().contains(kPollKeys[1].first))
+        return figures;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList arguments{QStringLiteral("--polls-only")};
+    if (QCoreApplication::arguments().contains(QStringLiteral("--quick")))
+        arguments.append(QStringLiteral("--quick"));
+    process.start(harness, arguments);
+    process.waitForFinished(-1);
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        for (const auto& [key, member] : kPollKeys) {
+            if (parts.size() == 2 && parts.at(0) == key)
+                figures.*member = parts.at(1).toDouble();
+        }
+    }
+    return figures;
 }
 
 QString number(double value, int decimals = 1) {
     return value < 0 ? QStringLiteral("n/a") : QString::number(value, 'f', decimals);
 }
 
-QString ratio(double ours, double baseline) {
-    return ours < 0 || baseline <= 0 ? QStringLiteral("n/a")
-                                     : QString::number(ours / baseline, 'f', 2) + QLatin1Char('x');
+// The table: a figure per build, the floor it is measured against, the target, and PASS or MISS
+// per build (n/a where a figure is missing); rows without a target only inform.
+enum class Verdict { Pass, Miss, Missing };
+
+Verdict verdict(double value, bool met) {
+    return value < 0 ? Verdict::Missing : met ? Verdict::Pass : Verdict::Miss;
+}
+
+void printRow(const QString& name, const QStringList& values, const QString& floor,
+              const QString& target, const std::vector<Verdict>& verdicts = {}) {
+    QString line = QStringLiteral("%1").arg(name, -50);
+    for (const QString& value : values)
+        line += QStringLiteral(" %1").arg(value, 16);
+    line += QStringLiteral("  %1 %2").arg(floor, -26).arg(target, -9);
+    for (const Verdict v : verdicts)
+        line += v == Verdict::Pass   ? QStringLiteral(" PASS")
+                : v == Verdict::Miss ? QStringLiteral(" MISS")
+                                     : QStringLiteral(" n/a ");
+    std::printf("%s\n", qPrintable(line));
 }
 
 } // namespace
@@ -441,74 +605,148 @@ QString ratio(double ours, double baseline) {
 int main(int argc, char* argv[]) {
     // The measured windows are other processes; this one needs only an event loop.
     QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
     Settings settings;
-    if (QCoreApplication::arguments().contains(QStringLiteral("--quick"))) {
-        settings = Settings{3, 5, 3, 20000, 500};
+    if (arguments.contains(QStringLiteral("--quick")))
+        settings = Settings{3, 1, 5, 2, 20000, 500};
+    if (arguments.contains(QStringLiteral("--polls-only"))) {
+        printPollKeys(measurePolls(settings));
+        return 0;
     }
-    const bool windowsOnly =
-        QCoreApplication::arguments().contains(QStringLiteral("--windows-only"));
+    const bool windowsOnly = arguments.contains(QStringLiteral("--windows-only"));
+    const bool connected = arguments.contains(QStringLiteral("--connected"));
+    const qsizetype compareAt = arguments.indexOf(QStringLiteral("--compare-app"));
+    const qsizetype harnessAt = arguments.indexOf(QStringLiteral("--compare-harness"));
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fprintf(stderr, "fernpoint-perf needs an X display (scripts/perf.sh provides one)\n");
         return 2;
     }
 
-    Surroundings surroundings;
-    if (!surroundings.ready() || !surroundings.startHelper(1500)) {
-        std::fprintf(stderr, "fernpoint-perf: private buses or the reference helper failed\n");
-        return 1;
+    Measured minimal(QStringLiteral(FERNPOINT_MINIMAL_PATH));
+    std::vector<Measured> builds{Measured(QStringLiteral(FERNPOINT_APP_PATH))};
+    if (compareAt > 0 && compareAt + 1 < arguments.size())
+        builds.emplace_back(arguments.at(compareAt + 1));
+
+    std::vector<Measured*> all{&minimal};
+    for (Measured& build : builds)
+        all.push_back(&build);
+    {
+        Surroundings surroundings;
+        if (!surroundings.ready() || !surroundings.startHelper(1500) ||
+            (connected && !surroundings.connect(QStringLiteral("8056c2e21c000001")))) {
+            std::fprintf(stderr, "fernpoint-perf: private buses or the reference helper failed\n");
+            return 1;
+        }
+        std::fprintf(stderr, "start-up: %d launches of each program...\n", settings.startupRuns);
+        measureStartUp(all, surroundings, settings.startupRuns);
+        // Two builds of the application cannot run at once (one instance per user): each runs
+        // beside the minimal window in a run of its own.
+        for (int run = 0; run < settings.idleRuns; ++run) {
+            for (Measured& build : builds) {
+                std::fprintf(stderr, "memory and wake-ups, run %d of %d...\n", run + 1,
+                             settings.idleRuns);
+                measureIdleTogether({&minimal, &build}, surroundings, settings);
+            }
+        }
     }
-    std::fprintf(stderr, "measuring the baseline window...\n");
-    const WindowFigures minimal =
-        measureWindow(QStringLiteral(FERNPOINT_MINIMAL_PATH), surroundings, settings, "minimal");
-    std::fprintf(stderr, "measuring FernPoint...\n");
-    // FERNPOINT_PERF_APP measures another build of the application (an earlier one, to compare).
-    const QString appPath = qEnvironmentVariableIsEmpty("FERNPOINT_PERF_APP")
-                                ? QStringLiteral(FERNPOINT_APP_PATH)
-                                : qEnvironmentVariable("FERNPOINT_PERF_APP");
-    const WindowFigures app = measureWindow(appPath, surroundings, settings, "fernpoint");
-    surroundings.stopHelper();
-    std::pair<double, double> cycle{-1, -1};
-    std::pair<double, double> apply{-1, -1};
-    GrowthFigures growth;
+    std::vector<PollFigures> polls(builds.size());
     if (!windowsOnly) {
         std::fprintf(stderr, "timing the poll cycle...\n");
-        cycle = measurePollCycle(settings, true);
-        apply = measurePollCycle(settings, false);
-        std::fprintf(stderr, "driving %d polls through the bus...\n", settings.polls);
-        growth = measureGrowth(settings);
+        polls[0] = measurePolls(settings);
+        if (builds.size() > 1 && harnessAt > 0 && harnessAt + 1 < arguments.size()) {
+            std::fprintf(stderr, "the same with the compared build's harness...\n");
+            polls[1] = pollsOfOtherBuild(arguments.at(harnessAt + 1));
+        }
     }
-    const auto [cycleP50, cycleP99] = cycle;
-    const auto [applyP50, applyP99] = apply;
 
-    std::printf("\n%-58s %18s %12s\n", "measure", "value", "target");
-    printRow("start to first frame, minimal window (ms, median)", number(minimal.firstFrameMs),
-             "-");
-    printRow("start to first frame, FernPoint (ms, median)", number(app.firstFrameMs), "-");
-    printRow("  FernPoint / minimal", ratio(app.firstFrameMs, minimal.firstFrameMs), "<= 1.5x");
-    printRow("RSS, window shown 3 s, minimal (KiB)", number(minimal.rssShownKiB, 0), "-");
-    printRow("RSS, window shown 3 s, FernPoint (KiB)", number(app.rssShownKiB, 0), "-");
-    printRow("  FernPoint / minimal", ratio(app.rssShownKiB, minimal.rssShownKiB), "<= 1.4x");
-    printRow("RSS, window hidden, minimal (KiB)", number(minimal.rssHiddenKiB, 0), "-");
-    printRow("RSS, window hidden, FernPoint (KiB)", number(app.rssHiddenKiB, 0), "-");
-    printRow("  FernPoint / minimal", ratio(app.rssHiddenKiB, minimal.rssHiddenKiB), "<= 1.4x");
-    printRow("main-thread wake-ups/s, shown, minimal", number(minimal.wakeupsShown, 2), "-");
-    printRow("main-thread wake-ups/s, shown, FernPoint", number(app.wakeupsShown, 2), "<= 0.25");
-    printRow("main-thread wake-ups/s, hidden, minimal", number(minimal.wakeupsHidden, 2), "-");
-    printRow("main-thread wake-ups/s, hidden, FernPoint", number(app.wakeupsHidden, 2), "<= 0.25");
-    printRow("poll cycle on the main thread, p50 (us)", number(cycleP50), "-");
-    printRow("poll cycle on the main thread, p99 (us)", number(cycleP99), "< 1000");
-    printRow("  of which parse + apply only, p50 (us)", number(applyP50), "-");
-    printRow("  of which parse + apply only, p99 (us)", number(applyP99), "-");
-    printRow("polls through the bus (count)", QString::number(growth.polls), "-");
-    printRow("  polls per second", number(growth.seconds > 0 ? growth.polls / growth.seconds : -1),
-             "-");
-    printRow("  RSS after 10,000 polls (KiB)", number(static_cast<double>(growth.rssAt10kKiB), 0),
-             "-");
-    printRow("  RSS at the end (KiB)", number(static_cast<double>(growth.rssAtEndKiB), 0), "-");
-    printRow("  growth from 10,000 to the end (KiB)",
-             growth.rssAt10kKiB < 0 || growth.rssAtEndKiB < 0
-                 ? QStringLiteral("n/a")
-                 : QString::number(growth.rssAtEndKiB - growth.rssAt10kKiB),
-             "< 2048");
+    QStringList names{QStringLiteral("this")};
+    if (builds.size() > 1) {
+        names.append(QStringLiteral("cmp"));
+        std::printf("\nthis: %s\ncmp:  %s\n", qPrintable(builds[0].path),
+                    qPrintable(builds[1].path));
+    }
+    std::printf("\nthe gateway is %s\n", connected ? "connected, and the history saved on every "
+                                                     "poll"
+                                                   : "stopped, and no history saved");
+    std::printf("\nmedians: start-up of %d launches each, the rest of %d runs each; the minimal "
+                "window runs beside FernPoint through the same seconds\n",
+                settings.startupRuns, settings.idleRuns);
+    for (const Measured* program : all) {
+        QStringList samples;
+        for (const double ms : program->firstFrameMs)
+            samples.append(number(ms));
+        std::fprintf(stderr, "start-up of %s (ms): %s\n",
+                     qPrintable(QFileInfo(program->path).fileName()),
+                     qPrintable(samples.join(QLatin1Char(' '))));
+    }
+    std::printf("\n");
+    printRow(QStringLiteral("measure"), names, QStringLiteral("floor"), QStringLiteral("target"));
+
+    // A figure against the minimal window: the build's median and its ratio to the window's.
+    const auto ratioRow = [&](const QString& name, std::vector<double> Measured::*samples,
+                              int decimals, double target) {
+        const double floor = median(minimal.*samples);
+        QStringList values;
+        std::vector<Verdict> verdicts;
+        for (const Measured& build : builds) {
+            const double ours = median(build.*samples);
+            const double ratio = ours < 0 || floor <= 0 ? -1 : ours / floor;
+            values.append(number(ours, decimals) + QStringLiteral(" (") + number(ratio, 2) +
+                          QStringLiteral("x)"));
+            verdicts.push_back(verdict(ratio, ratio <= target));
+        }
+        printRow(name, values, number(floor, decimals) + QStringLiteral(" minimal window"),
+                 QStringLiteral("<= %1x").arg(target, 0, 'f', 2), verdicts);
+    };
+    // Wake-ups against the poll's floor: one timer and one reply per 5 s.
+    const auto wakeupRow = [&](const QString& name, std::vector<double> Measured::*samples,
+                               double target) {
+        QStringList values;
+        std::vector<Verdict> verdicts;
+        for (const Measured& build : builds) {
+            const double rate = median(build.*samples);
+            values.append(number(rate, 2));
+            if (target > 0)
+                verdicts.push_back(verdict(rate, rate <= target));
+        }
+        printRow(name, values,
+                 QStringLiteral("0.40 poll (minimal %1)").arg(number(median(minimal.*samples), 2)),
+                 target > 0 ? QStringLiteral("<= %1").arg(target, 0, 'f', 2) : QString(), verdicts);
+    };
+    const auto pollRow = [&](const QString& name, double PollFigures::*figure, int decimals,
+                             const QString& floor, double below) {
+        QStringList values;
+        std::vector<Verdict> verdicts;
+        for (const PollFigures& build : polls) {
+            values.append(number(build.*figure, decimals));
+            if (below > 0)
+                verdicts.push_back(verdict(build.*figure, build.*figure < below));
+        }
+        printRow(name, values, floor, below > 0 ? QStringLiteral("< %1").arg(below) : QString(),
+                 verdicts);
+    };
+
+    ratioRow(QStringLiteral("start to first frame (ms)"), &Measured::firstFrameMs, 1, 1.15);
+    ratioRow(QStringLiteral("RSS, window shown 3 s (KiB)"), &Measured::rssShownKiB, 0, 1.20);
+    ratioRow(QStringLiteral("RSS, window hidden (KiB)"), &Measured::rssHiddenKiB, 0, 1.20);
+    wakeupRow(QStringLiteral("main-thread wake-ups/s, hidden"), &Measured::wakeupsHidden, 0.41);
+    wakeupRow(QStringLiteral("main-thread wake-ups/s, shown, field not focused"),
+              &Measured::wakeupsShown, 0.45);
+    wakeupRow(QStringLiteral("  switches/s with preemptions, hidden"), &Measured::switchesHidden,
+              -1);
+    wakeupRow(QStringLiteral("  switches/s with preemptions, shown"), &Measured::switchesShown, -1);
+    if (windowsOnly)
+        return 0;
+    QStringList applyP99;
+    for (const PollFigures& build : polls)
+        applyP99.append(number(build.applyP99));
+    pollRow(QStringLiteral("poll cycle on the main thread, p99 (us)"), &PollFigures::cycleP99, 1,
+            applyP99.join(QLatin1Char('/')) + QStringLiteral(" parse+apply"), 200);
+    pollRow(QStringLiteral("  p50 (us)"), &PollFigures::cycleP50, 1, QString(), 0);
+    pollRow(QStringLiteral("  parse + apply only, p50 (us)"), &PollFigures::applyP50, 1, QString(),
+            0);
+    pollRow(QStringLiteral("RSS growth over %1 polls (KiB)").arg(settings.polls),
+            &PollFigures::growthKiB, 0, QStringLiteral("0"), 2048);
+    pollRow(QStringLiteral("  polls per second"), &PollFigures::pollsPerSecond, 0, QString(), 0);
     return 0;
 }

@@ -4,7 +4,6 @@
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
 #include "DBusNotificationSender.h"
-#include "FirstFrameReporter.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
 #include "HelperContract.h"
@@ -23,7 +22,6 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    fernpoint::FirstFrameReporter firstFrameReporter(app);
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
     QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
@@ -69,5 +67,9 @@ int main(int argc, char* argv[]) {
                          notices.show(notice.summary, notice.body);
                      });
     window.show();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The history is saved on a thread of its own: its last change reaches the disk before the
+    // process ends.
+    store.flush();
+    return status;
 }

@@ -1,5 +1,6 @@
 #include "NetworkProfileStore.h"
 
+#include "LatestContentWriter.h"
 #include "NetworkIdText.h"
 #include "NetworkProfileCodec.h"
 
@@ -24,8 +25,13 @@ namespace {
 const QLatin1StringView kFolderName("FernPoint");
 const QLatin1StringView kFileName("networks.json");
 
+// Also called on the writer thread (Qt's message output is thread-safe).
 void logLine(const QString& line) {
     qWarning().noquote() << line;
+}
+
+void logSaveFailure(const QString& description) {
+    logLine(QStringLiteral("❌ [NetworkProfileStore] saveToDisk failed: ") + description);
 }
 
 QString defaultDirectory() {
@@ -74,9 +80,11 @@ QList<NetworkProfile> sortedNewestFirst(QList<NetworkProfile> profiles) {
 }
 
 NetworkProfileStore::NetworkProfileStore(QObject* parent)
-    : NetworkProfileStore(defaultDirectory(), &NetworkProfileStore::currentTime, parent) {}
+    : NetworkProfileStore(defaultDirectory(), &NetworkProfileStore::currentTime,
+                          replaceFileAtomically, parent) {}
 
-NetworkProfileStore::NetworkProfileStore(const QString& directory, Clock clock, QObject* parent)
+NetworkProfileStore::NetworkProfileStore(const QString& directory, Clock clock, FileSaver saver,
+                                         QObject* parent)
     : QObject(parent)
     , m_clock(std::move(clock)) {
     if (directory.isEmpty()) {
@@ -93,7 +101,19 @@ NetworkProfileStore::NetworkProfileStore(const QString& directory, Clock clock, 
             logLine(QStringLiteral("❌ [NetworkProfileStore] create dir failed: ") + description);
     }
     m_filePath = directory + QLatin1Char('/') + kFileName;
+    m_writer = std::make_unique<LatestContentWriter>(
+        [path = m_filePath, saver = std::move(saver)](const QByteArray& content) {
+            if (const QString failure = saver(path, content); !failure.isEmpty())
+                logSaveFailure(failure);
+        });
     loadFromDisk();
+}
+
+NetworkProfileStore::~NetworkProfileStore() = default;
+
+void NetworkProfileStore::flush() const {
+    if (m_writer)
+        m_writer->flush();
 }
 
 void NetworkProfileStore::setProfiles(const QList<NetworkProfile>& profiles) {
@@ -214,25 +234,25 @@ QString NetworkProfileStore::keepUnreadableFile() const {
 }
 
 void NetworkProfileStore::saveToDisk() {
-    const QString prefix = QStringLiteral("❌ [NetworkProfileStore] saveToDisk failed: ");
-    if (m_filePath.isEmpty()) {
-        logLine(prefix + QStringLiteral("no folder for application data"));
+    if (!m_writer) {
+        logSaveFailure(QStringLiteral("no folder for application data"));
         return;
     }
-    const QByteArray content = encodeProfiles(m_profiles);
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        logLine(prefix + file.errorString());
-        return;
-    }
+    m_writer->write(encodeProfiles(m_profiles));
+}
+
+QString replaceFileAtomically(const QString& path, const QByteArray& content) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
     if (file.write(content) != content.size()) {
         const QString description = file.errorString();
         file.cancelWriting();
-        logLine(prefix + description);
-        return;
+        return description;
     }
     if (!file.commit())
-        logLine(prefix + file.errorString());
+        return file.errorString();
+    return {};
 }
 
 } // namespace fernpoint

@@ -7,16 +7,25 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace fernpoint {
+
+class LatestContentWriter;
 
 // Newest first; entries with equal times keep their given order. Also for readers of the history
 // file that must not construct a store (construction creates the folder and rewrites the file).
 QList<NetworkProfile> sortedNewestFirst(QList<NetworkProfile> profiles);
 
+// Replaces the file at `path` with `content` in one step (a reader sees the old file or the new
+// one, never a mix); returns why it failed, or empty text.
+QString replaceFileAtomically(const QString& path, const QByteArray& content);
+
 // The networks used before, kept in memory (the master copy) and in networks.json, which is
-// rewritten atomically after every change.
+// rewritten atomically after every change. The rewrite runs on a writer thread of the store's own,
+// so a slow disk never stalls the caller: each change hands it the newest file content, which
+// replaces any content still waiting, and the file follows within one save time.
 class NetworkProfileStore final : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<fernpoint::NetworkProfile> profiles READ profiles WRITE setProfiles NOTIFY
@@ -25,11 +34,17 @@ class NetworkProfileStore final : public QObject {
 public:
     // Seconds since 2001-01-01 00:00:00 UTC.
     using Clock = std::function<double()>;
+    // Writes the file (on the writer thread); returns why it failed, or empty text.
+    using FileSaver = std::function<QString(const QString& path, const QByteArray& content)>;
 
     // The user's store: <GenericDataLocation>/FernPoint/networks.json.
     explicit NetworkProfileStore(QObject* parent = nullptr);
-    // A store in the given folder (created if missing), with the given clock.
-    NetworkProfileStore(const QString& directory, Clock clock, QObject* parent = nullptr);
+    // A store in the given folder (created if missing), with the given clock and the given way of
+    // writing the file.
+    NetworkProfileStore(const QString& directory, Clock clock,
+                        FileSaver saver = replaceFileAtomically, QObject* parent = nullptr);
+    // Writes the last change before it goes.
+    ~NetworkProfileStore() override;
 
     const QList<NetworkProfile>& profiles() const { return m_profiles; }
     // Every change notifies (profilesChanged) and then saves the file.
@@ -47,6 +62,9 @@ public:
     QList<NetworkProfile> sortedByMostRecent() const;
 
     const QString& filePath() const { return m_filePath; }
+    // Returns once the file holds the last change (or its save has failed and said so). For the
+    // end of the process: quitting, or a termination signal.
+    void flush() const;
 
     static double currentTime();
 
@@ -63,6 +81,7 @@ private:
     QList<NetworkProfile> m_profiles;
     QString m_filePath;
     Clock m_clock;
+    std::unique_ptr<LatestContentWriter> m_writer; // none without a file
 };
 
 } // namespace fernpoint

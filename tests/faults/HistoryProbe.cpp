@@ -1,8 +1,12 @@
 // fernpoint-history-probe <folder> <network ID>
+//   Opens the history store in <folder>, records <network ID> once, and prints what happened, one
+//   line each: every line the store logged, then "profiles <n>" (the store's count in memory).
+// fernpoint-history-probe <folder> --replace-with <count>
+//   Opens the history store in <folder>, waits for its first save, prints "changing", replaces the
+//   history with <count> entries and saves that, printing "saving" and "saved" around each save.
 //
-// Opens the history store in <folder>, records <network ID> once, and prints what happened, one
-// line each: every line the store logged, then "profiles <n>" (the store's count in memory).
-// tst_HistoryFaults runs it as another user or in a mount namespace of its own.
+// tst_HistoryFaults runs it as another user, in a mount namespace of its own, or kills it during
+// a save.
 
 #include "NetworkProfileStore.h"
 
@@ -18,20 +22,49 @@ void print(const QString& line) {
     std::fflush(stdout);
 }
 
+// A fixed clock: 737000000 s after 2001 is 2024-05-10 02:13:20 UTC.
+double fixedClock() {
+    return 737000000.0;
+}
+
+int replaceHistory(const QString& folder, int count) {
+    fernpoint::NetworkProfileStore store(
+        folder, fixedClock, [](const QString& path, const QByteArray& content) {
+            print(QStringLiteral("saving"));
+            const QString failure = fernpoint::replaceFileAtomically(path, content);
+            print(failure.isEmpty() ? QStringLiteral("saved") : failure);
+            return failure;
+        });
+    store.flush();
+    print(QStringLiteral("changing"));
+    QList<fernpoint::NetworkProfile> profiles;
+    for (int i = 0; i < count; ++i)
+        profiles.append({QStringLiteral("%1").arg(i, 16, 16, QLatin1Char('0')),
+                         QStringLiteral("Network %1").arg(i),
+                         QStringLiteral("Branch office number %1").arg(i), fixedClock()});
+    store.setProfiles(profiles);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 4 && arguments.at(2) == QLatin1StringView("--replace-with"))
+        return replaceHistory(arguments.at(1), arguments.at(3).toInt());
     if (arguments.size() != 3) {
-        std::fputs("usage: fernpoint-history-probe <folder> <network ID>\n", stderr);
+        std::fputs("usage: fernpoint-history-probe <folder> <network ID>\n"
+                   "       fernpoint-history-probe <folder> --replace-with <count>\n",
+                   stderr);
         return 2;
     }
     qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext&, const QString& message) { print(message); });
-    // A fixed clock: 737000000 s after 2001 is 2024-05-10 02:13:20 UTC.
-    fernpoint::NetworkProfileStore store(arguments.at(1), [] { return 737000000.0; });
+    fernpoint::NetworkProfileStore store(arguments.at(1), fixedClock);
+    store.flush(); // a stored file is rewritten at once: one save, one line
     store.upsertProfile(arguments.at(2), QStringLiteral("Probe"), std::nullopt);
+    store.flush();
     print(QStringLiteral("profiles %1").arg(store.profiles().size()));
     return 0;
 }

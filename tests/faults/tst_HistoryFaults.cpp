@@ -1,7 +1,8 @@
 // The history store where the file system refuses it for root too: a folder on a read-only
 // mount, a folder or a file the store's user may not write or read. The store runs in a child
 // process (fernpoint-history-probe), as nobody or inside a mount namespace of its own, because
-// the tests run as root, for whom permission bits alone refuse nothing.
+// the tests run as root, for whom permission bits alone refuse nothing. And the store's process
+// killed in the middle of a save.
 
 #include "NetworkProfileCodec.h"
 
@@ -12,6 +13,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -81,6 +85,8 @@ class TestHistoryFaults final : public QObject {
 
 private Q_SLOTS:
     void initTestCase();
+    void killedDuringASave_data();
+    void killedDuringASave();
     void refusedSave_data();
     void refusedSave();
     void unreadableFile_data();
@@ -92,6 +98,48 @@ void TestHistoryFaults::initTestCase() {
         QSKIP("switching users and mounting need root (CI runs these as root)");
     if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         QSKIP("setpriv is missing");
+}
+
+void TestHistoryFaults::killedDuringASave_data() {
+    QTest::addColumn<int>("killAfterMs"); // after the save began; -1: the process quits by itself
+    QTest::newRow("killed as the save begins") << 0;
+    QTest::newRow("killed 3 ms into the save") << 3;
+    QTest::newRow("killed 10 ms into the save") << 10;
+    QTest::newRow("quits during the save") << -1;
+}
+
+void TestHistoryFaults::killedDuringASave() {
+    // An 11 MB history: its save takes tens of milliseconds, and a kill lands inside it.
+    constexpr int kEntries = 100000;
+    QFETCH(int, killAfterMs);
+    QTemporaryDir base;
+    const QString folder = base.filePath(QStringLiteral("FernPoint"));
+    const QString file = folder + QStringLiteral("/networks.json");
+    QVERIFY(QDir().mkpath(folder) && writeFile(file, kStoredFile));
+
+    QProcess probe;
+    probe.start(QStringLiteral(FERNPOINT_HISTORY_PROBE),
+                {folder, QStringLiteral("--replace-with"), QString::number(kEntries)});
+    QByteArray output;
+    while (!output.contains("changing\nsaving\n") && probe.waitForReadyRead(30000))
+        output += probe.readAllStandardOutput();
+    QVERIFY2(output.endsWith("changing\nsaving\n"), output.constData());
+    if (killAfterMs >= 0) {
+        QThread::msleep(static_cast<unsigned long>(killAfterMs));
+        ::kill(static_cast<pid_t>(probe.processId()), SIGKILL);
+    }
+    QVERIFY(probe.waitForFinished(30000));
+    output += probe.readAllStandardOutput();
+    // Killed while saving, or having quit only once the last change was on disk.
+    QCOMPARE(output.endsWith("saved\n"), killAfterMs < 0);
+
+    // The old file or the whole new one, never a mix or a part.
+    const QByteArray content = readFile(file);
+    if (content == kStoredFile)
+        return;
+    const DecodeResult decoded = decodeProfiles(content);
+    QVERIFY2(decoded.profiles, qPrintable(decoded.errorDescription));
+    QCOMPARE(decoded.profiles->size(), kEntries);
 }
 
 void TestHistoryFaults::refusedSave_data() {

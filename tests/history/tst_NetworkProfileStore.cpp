@@ -3,10 +3,13 @@
 #include "PrivateBus.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -72,7 +75,7 @@ private Q_SLOTS:
     void unreadableFileIsKeptAside();
     void somethingInTheWay_data();
     void somethingInTheWay();
-    void changesNotifyThenSave();
+    void slowSavesNeitherStallNorLoseTheLastChange();
 
 private:
     std::unique_ptr<NetworkProfileStore> openStore() {
@@ -102,6 +105,7 @@ void TestNetworkProfileStore::userStoreLivesInTheDataFolder() {
     // The real clock counts from 2001: a recent time is well past 700 million seconds.
     const double before = NetworkProfileStore::currentTime();
     store.upsertProfile(kId, std::nullopt, std::nullopt);
+    store.flush();
     QVERIFY(before > 700000000.0 && store.profiles().first().lastUsedAt >= before);
     QCOMPARE(decodeProfiles(readFile(store.filePath())).profiles, store.profiles());
     QVERIFY(log.lines.isEmpty());
@@ -165,6 +169,7 @@ void TestNetworkProfileStore::upsert() {
     QSignalSpy changed(store.get(), &NetworkProfileStore::profilesChanged);
 
     store->upsertProfile(id, name, desc);
+    store->flush();
 
     const bool ignored = expected.isEmpty();
     QCOMPARE(store->profiles(), ignored ? initial : expected);
@@ -212,6 +217,7 @@ void TestNetworkProfileStore::readableFileIsRewrittenAtOnce() {
               "  \"lastUsedAt\": 244855963.33333334, \"extra\": [1, 2]}\n]\n");
     LogCapture log;
     auto store = openStore();
+    store->flush();
     QCOMPARE(store->profiles(),
              (QList<NetworkProfile>{{kId, QStringLiteral("Lab"), QString(), 244855963.33333334}}));
     QCOMPARE(readFile(filePath()),
@@ -258,6 +264,7 @@ void TestNetworkProfileStore::unreadableFileIsKeptAside() {
         QCOMPARE(readFile(earlier.at(i)), QByteArray("earlier"));
 
     store->upsertProfile(kOtherId, std::nullopt, std::nullopt);
+    store->flush();
     QCOMPARE(decodeProfiles(readFile(filePath())).profiles,
              (QList<NetworkProfile>{{kOtherId, QString(), QString(), kNow}}));
     QCOMPARE(readFile(kept), content);
@@ -299,8 +306,11 @@ void TestNetworkProfileStore::somethingInTheWay() {
 
     LogCapture log;
     NetworkProfileStore store(home.filePath(folder), [] { return kNow; });
-    store.upsertProfile(kId, std::nullopt, std::nullopt);
-    store.upsertProfile(kOtherId, std::nullopt, std::nullopt);
+    // One failure line per change (flushed one by one; unflushed changes may share a save).
+    for (const QString& id : {kId, kOtherId}) {
+        store.upsertProfile(id, std::nullopt, std::nullopt);
+        store.flush();
+    }
     QCOMPARE(store.profiles().size(), 2); // memory stays the master copy
     QCOMPARE(log.lines, lines.replaceInStrings(QStringLiteral("%1"), m_home->path()));
     if (blockerIsFolder)
@@ -309,27 +319,41 @@ void TestNetworkProfileStore::somethingInTheWay() {
         QCOMPARE(readFile(home.filePath(blocker)), QByteArray("in the way"));
 }
 
-void TestNetworkProfileStore::changesNotifyThenSave() {
-    auto store = openStore();
+void TestNetworkProfileStore::slowSavesNeitherStallNorLoseTheLastChange() {
+    // Every save takes 2 s, as on a stalled network home folder.
+    QAtomicInt saves;
+    auto store = std::make_unique<NetworkProfileStore>(
+        m_folder, [] { return kNow; },
+        [&saves](const QString& path, const QByteArray& content) {
+            saves.ref();
+            QThread::sleep(2);
+            return replaceFileAtomically(path, content);
+        });
+    QSignalSpy changed(store.get(), &NetworkProfileStore::profilesChanged);
     const QList<NetworkProfile> two{{kId, QString(), QString(), 1.0},
                                     {kOtherId, QString(), QString(), 2.0}};
-    QStringList seenOnNotify;
-    connect(store.get(), &NetworkProfileStore::profilesChanged, this, [&] {
-        seenOnNotify << QString::fromUtf8(QFileInfo::exists(filePath()) ? readFile(filePath())
-                                                                        : "<none>");
-    });
-    store->setProfiles(two);
-    for (int index : {5, -1, 0})
-        store->removeAt(index);
-    QCOMPARE(store->profiles(), QList<NetworkProfile>{two.at(1)});
-    store->removeAt(0);
-    QCOMPARE(readFile(filePath()), QByteArray("[]"));
+    // Each change returns at once and the event loop goes on answering while the file waits.
+    const std::function<void()> changes[] = {
+        [&] { store->setProfiles(two); }, [&] { store->removeAt(5); }, [&] { store->removeAt(-1); },
+        [&] { store->removeAt(0); },
+        [&] { store->upsertProfile(kId, QStringLiteral("Lab"), std::nullopt); }};
+    for (const auto& change : changes) {
+        QElapsedTimer clock;
+        clock.start();
+        change();
+        bool answered = false;
+        QTimer::singleShot(0, this, [&answered] { answered = true; });
+        QVERIFY(QTest::qWaitFor([&answered] { return answered; }, 1000));
+        QVERIFY2(clock.elapsed() < 50, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(saves.loadRelaxed(), 1); // the later changes come while it saves
+    }
+    QCOMPARE(changed.count(), 3); // out-of-range removals change nothing
 
-    // Observers hear of each change before the file follows it; out-of-range removals are no
-    // changes.
-    QCOMPARE(seenOnNotify,
-             (QStringList{QStringLiteral("<none>"), QString::fromUtf8(encodeProfiles(two)),
-                          QString::fromUtf8(encodeProfiles({two.at(1)}))}));
+    // Going away waits for the last change; the ones in between were never written.
+    store.reset();
+    const QList<NetworkProfile> last{two.at(1), {kId, QStringLiteral("Lab"), QString(), kNow}};
+    QCOMPARE(readFile(filePath()), encodeProfiles(last));
+    QCOMPARE(saves.loadRelaxed(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestNetworkProfileStore)

@@ -92,6 +92,7 @@ struct Popover {
     }
     // What networks.json holds on the disk.
     QByteArray file() const {
+        store.flush();
         QFile file(store.filePath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
     }

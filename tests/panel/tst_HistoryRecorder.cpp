@@ -26,6 +26,7 @@ struct Recording {
                     : test::publishStatus(manager, client, std::nullopt, true);
     }
     QJsonArray file() const {
+        store.flush();
         QFile file(store.filePath());
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).array()
                                               : QJsonArray();
@@ -69,6 +70,7 @@ private Q_SLOTS:
         QCOMPARE(r.manager.networkID(), typed); // the field itself is left as typed
         if (recorded.isEmpty()) {
             QVERIFY(r.store.profiles().isEmpty());
+            r.store.flush();
             QVERIFY(!QFile::exists(r.store.filePath()));
             return;
         }
