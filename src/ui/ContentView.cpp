@@ -87,7 +87,7 @@ void ContentView::buildLayout() {
     fieldColumn->setSpacing(6);
     m_networkIdLabel = new QLabel(this);
     m_networkIdLabel->setFont(PanelStyle::subheadlineFont());
-    applySecondaryColors();
+    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
     fieldColumn->addWidget(m_networkIdLabel);
     auto* fieldRow = new QHBoxLayout;
     fieldRow->setSpacing(8);
@@ -121,7 +121,9 @@ void ContentView::buildLayout() {
     natLayout->addStretch(1);
     natLayout->addWidget(m_natSwitch);
     natLayout->addStretch(1);
-    root->addWidget(m_natRow, 0, Qt::AlignLeft);
+    // The row takes the whole width up to its maximum, at the leading edge; the switch sits in
+    // its middle.
+    root->addWidget(m_natRow);
 
     m_indicator = new ConnectionIndicator(m_controller.manager(), m_localizer, this);
     root->addWidget(m_indicator, 0, Qt::AlignLeft);
@@ -197,17 +199,6 @@ void ContentView::refresh() {
     m_natSwitch->setChecked(c.natSwitchChecked());
     m_natSwitch->setEnabled(c.natSwitchEnabled());
     m_natSwitch->setSecondaryLabel(!c.natSwitchEnabled());
-}
-
-void ContentView::applySecondaryColors() {
-    // Derived from the view's palette, which follows the desktop's light or dark scheme.
-    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
-}
-
-void ContentView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && m_networkIdLabel)
-        applySecondaryColors();
 }
 
 void ContentView::showPopover(bool show) {

@@ -155,10 +155,7 @@ void HistoryPopover::retranslate() {
     const QString title = m_localizer.text(textid::kHistoryTitle);
     m_heading->setText(title);
     setAccessibleName(title);
-    m_icon->setPixmap(PanelStyle::icon(QStringLiteral("history-clock"),
-                                       QStringLiteral("document-open-recent"),
-                                       PanelStyle::color(PanelColor::Primary, palette()))
-                          .pixmap(QSize(16, 16), devicePixelRatioF()));
+    updateHeadingIcon();
     m_empty->setText(m_localizer.text(textid::kHistoryEmpty));
     const QString clearAllText = m_localizer.text(textid::kHistoryClearAll);
     m_clearAll->setText(clearAllText);
@@ -168,6 +165,19 @@ void HistoryPopover::retranslate() {
         row->setDeleteText(deleteText);
     if (isVisible())
         adjustSize();
+}
+
+void HistoryPopover::updateHeadingIcon() {
+    m_icon->setPixmap(PanelStyle::icon(QStringLiteral("history-clock"),
+                                       QStringLiteral("document-open-recent"),
+                                       PanelStyle::color(PanelColor::Primary, palette()))
+                          .pixmap(QSize(16, 16), devicePixelRatioF()));
+}
+
+void HistoryPopover::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_icon)
+        updateHeadingIcon();
 }
 
 void HistoryPopover::rebuild() {

@@ -57,6 +57,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void rebuild();
@@ -64,6 +65,7 @@ private:
     // the clear-all button.
     QList<QWidget*> focusStops() const;
     void retranslate();
+    void updateHeadingIcon();
     void setCurrentRow(int index);
     void pickRow(const QString& networkID);
     void deleteRow(const QString& networkID);
