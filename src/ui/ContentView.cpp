@@ -1,5 +1,6 @@
 #include "ContentView.h"
 
+#include "AccessibleWidgets.h"
 #include "ConnectionIndicator.h"
 #include "ContentController.h"
 #include "ErrorBanner.h"
@@ -34,6 +35,7 @@ ContentView::ContentView(ContentController& controller, QWidget* parent)
     : QWidget(parent)
     , m_controller(controller)
     , m_localizer(controller.localizer()) {
+    installAccessibleWidgets();
     buildLayout();
 
     connect(&m_controller, &ContentController::stateChanged, this, &ContentView::refresh);
@@ -43,8 +45,12 @@ ContentView::ContentView(ContentController& controller, QWidget* parent)
 
     connect(m_picker, &SegmentedPicker::segmentChosen, &m_controller,
             &ContentController::chooseLanguage);
-    connect(m_networkIdField, &QLineEdit::textEdited, &m_controller,
-            &ContentController::editNetworkID);
+    // Every change of the text, typed or set through the accessibility interface (a screen
+    // reader, voice control); the controller's own value written back is no edit.
+    connect(m_networkIdField, &QLineEdit::textChanged, &m_controller, [this](const QString& text) {
+        if (text != m_controller.networkID())
+            m_controller.editNetworkID(text);
+    });
     connect(m_historyButton, &QAbstractButton::clicked, &m_controller,
             &ContentController::pressHistoryButton);
     connect(m_mainButton, &QAbstractButton::clicked, &m_controller,
