@@ -24,6 +24,7 @@ python3-pyatspi for accessibility tests).
 
 import fcntl
 import os
+import random
 import shutil
 import signal
 import struct
@@ -178,15 +179,24 @@ class DesktopSession:
         return address
 
     def _start_display(self):
-        read, write = os.pipe()
-        self._spawn("display", ["Xvfb", "-displayfd", str(write), "-screen", "0", self.screen,
-                                "-nolisten", "tcp"], pass_fds=(write,))
-        os.close(write)
-        with os.fdopen(read) as numbers:
-            number = numbers.readline().strip()
-        if not number:
-            raise Unavailable("Xvfb did not start")
-        return f":{number}"
+        # A display number nobody uses, checked here rather than left to Xvfb: another server in
+        # another mount namespace may hold the number's abstract socket without a lock file here.
+        for _ in range(20):
+            number = random.randrange(100, 30000)
+            with open("/proc/net/unix") as sockets:
+                taken = f"/tmp/.X11-unix/X{number}\n" in sockets.read()
+            if taken or os.path.exists(f"/tmp/.X{number}-lock"):
+                continue
+            read, write = os.pipe()
+            self._spawn("display", ["Xvfb", f":{number}", "-displayfd", str(write), "-screen", "0",
+                                    self.screen, "-nolisten", "tcp"],
+                        pass_fds=(write,), stderr=subprocess.DEVNULL)
+            os.close(write)
+            with os.fdopen(read) as ready:  # empty when Xvfb gave up
+                if ready.readline().strip():
+                    return f":{number}"
+            self._stop(self._processes.pop()[1])
+        raise Unavailable("Xvfb did not start on any free display")
 
     def _start_accessibility_bus(self):
         # The launcher owns org.a11y.Bus on the session bus and starts the accessibility bus, on
