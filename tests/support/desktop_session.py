@@ -202,16 +202,12 @@ class DesktopSession:
         # The launcher owns org.a11y.Bus on the session bus and starts the accessibility bus, on
         # which the registry is started on demand.
         self._spawn("accessibility bus", [BUS_LAUNCHER, "--launch-immediately", "--a11y=1"])
-        if not wait_for(lambda: self._session_name_has_owner("org.a11y.Bus")):
-            raise Unavailable("at-spi-bus-launcher did not take org.a11y.Bus")
-
-    def _session_name_has_owner(self, name):
-        result = subprocess.run(
-            ["dbus-send", f"--bus={self.session_bus}", "--print-reply",
-             "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-             "org.freedesktop.DBus.NameHasOwner", f"string:{name}"],
-            capture_output=True, text=True, env=self.env)
-        return "boolean true" in result.stdout
+        session = self._connect(self.session_bus)
+        try:
+            if not wait_for(lambda: session.name_has_owner("org.a11y.Bus")):
+                raise Unavailable("at-spi-bus-launcher did not take org.a11y.Bus")
+        finally:
+            session.close()
 
     def _start_helper(self):
         self._spawn("scripted helper", [self.helper_path, self.system_bus])
@@ -224,13 +220,17 @@ class DesktopSession:
         except Exception:  # the bus may still be coming up
             return False
 
+    @staticmethod
+    def _connect(address):
+        try:
+            import dbus.bus
+        except ImportError as missing:
+            raise Unavailable(f"python3-dbus is missing: {missing}")
+        return dbus.bus.BusConnection(address)
+
     def _system(self):
         if self._system_connection is None:
-            try:
-                import dbus.bus
-            except ImportError as missing:
-                raise Unavailable(f"python3-dbus is missing: {missing}")
-            self._system_connection = dbus.bus.BusConnection(self.system_bus)
+            self._system_connection = self._connect(self.system_bus)
         return self._system_connection
 
     # Running programs -----------------------------------------------------------------------
