@@ -2,7 +2,6 @@
 #include "UiTestRig.h"
 #include "WindowTexts.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QSignalSpy>
@@ -153,51 +152,6 @@ private Q_SLOTS:
         view.hide();
         view.show();
         QCOMPARE(rig.probe.calls, 2);
-    }
-
-    // What a screen reader or voice control does, through the accessibility interfaces alone:
-    // the text reaches the controller (once, without a history write), each language segment's
-    // action chooses it, and the popover is part of the window's tree while it is open.
-    void assistiveTechnologyOperatesTheWindow() {
-        ViewRig rig;
-        ContentView& view = rig.view;
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QSignalSpy edits(&rig.manager, &GatewayManager::networkIDChanged);
-        QAccessible::queryAccessibleInterface(rig.field)->editableTextInterface()->insertText(
-            0, kValidId);
-        QCOMPARE(rig.manager.networkID(), kValidId);
-        QCOMPARE(edits.count(), 1);
-        QVERIFY(rig.mainButton->isEnabled());
-        QVERIFY(rig.store.profiles().isEmpty());
-
-        for (const int segment : {1, 3, 2, 0}) {
-            QAccessibleInterface* button = QAccessible::queryAccessibleInterface(
-                const_cast<QToolButton*>(rig.picker->segment(segment)));
-            QCOMPARE(button->role(), QAccessible::RadioButton);
-            button->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-            QCOMPARE(rig.localizer.appLanguage(),
-                     ContentController::languageSegments().at(segment).value);
-            QVERIFY(button->state().checked);
-            QCOMPARE(rig.picker->selectedIndex(), segment);
-        }
-
-        QAccessibleInterface* content = QAccessible::queryAccessibleInterface(&view);
-        const int children = content->childCount();
-        QAccessible::queryAccessibleInterface(rig.historyButton)
-            ->actionInterface()
-            ->doAction(QAccessibleActionInterface::pressAction());
-        QTRY_VERIFY(rig.controller().showHistoryPopover()); // the press is animated
-        auto* popover = rig.part<HistoryPopover>("historyPopover");
-        QTRY_VERIFY(popover->isVisible());
-        QCOMPARE(content->childCount(), children + 1);
-        QCOMPARE(content->child(children)->object(), popover);
-        QCOMPARE(content->indexOfChild(content->child(children)), children);
-
-        // Closing the popover by itself clears the flag and leaves the tree.
-        popover->hide();
-        QTRY_VERIFY(!rig.controller().showHistoryPopover());
-        QCOMPARE(content->childCount(), children);
     }
 
     // Every text keeps a readable contrast when the desktop switches between light and dark,
