@@ -27,6 +27,7 @@ import os
 import random
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -193,10 +194,21 @@ class DesktopSession:
                         pass_fds=(write,), stderr=subprocess.DEVNULL)
             os.close(write)
             with os.fdopen(read) as ready:  # empty when Xvfb gave up
-                if ready.readline().strip():
-                    return f":{number}"
+                started = bool(ready.readline().strip())
+            # The application may see only the abstract socket (with a /tmp of its own).
+            if started and self._accepts(f"\0/tmp/.X11-unix/X{number}"):
+                return f":{number}"
             self._stop(self._processes.pop()[1])
         raise Unavailable("Xvfb did not start on any free display")
+
+    @staticmethod
+    def _accepts(address):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            try:
+                probe.connect(address)
+                return True
+            except OSError:
+                return False
 
     def _start_accessibility_bus(self):
         # The launcher owns org.a11y.Bus on the session bus and starts the accessibility bus, on
