@@ -83,11 +83,13 @@ def run(desktop):
         import pyatspi
     except ImportError as missing:
         raise Unavailable(f"python3-pyatspi is missing: {missing}")
-    desktop.start_app()
-    app = wait_for(lambda: next((a for a in pyatspi.Registry.getDesktop(0)
-                                 if a is not None and a.name == "fernpoint"), None), 20)
-    if app is None:
-        raise AssertionError("fernpoint never showed up on the accessibility bus")
+    process = desktop.start_app()
+    app = wait_for(lambda: process.poll() is not None or next(
+        (a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "fernpoint"),
+        None), 20)
+    if app is None or process.poll() is not None:
+        raise AssertionError(f"fernpoint never showed up on the accessibility bus "
+                             f"(exit status {process.poll()})")
     w = Window(pyatspi, app)
     states = pyatspi
 
