@@ -189,8 +189,10 @@ class DesktopSession:
             if taken or os.path.exists(f"/tmp/.X{number}-lock"):
                 continue
             read, write = os.pipe()
+            # -noreset: a server that resets when its last client leaves (the accessibility
+            # bus launcher, say) refuses the next one for a moment.
             self._spawn("display", ["Xvfb", f":{number}", "-displayfd", str(write), "-screen", "0",
-                                    self.screen, "-nolisten", "tcp"],
+                                    self.screen, "-nolisten", "tcp", "-noreset"],
                         pass_fds=(write,), stderr=subprocess.DEVNULL)
             os.close(write)
             with os.fdopen(read) as ready:  # empty when Xvfb gave up
