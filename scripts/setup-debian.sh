@@ -12,6 +12,8 @@ packages=(
   dbus dbus-daemon pkexec polkitd systemd
   # tests: private buses, fake polkit, virtual display, fonts for screenshots
   python3 python3-dbus python3-gi python3-dbusmock xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  # the accessibility test: the AT-SPI bus and registry, and their Python client
+  at-spi2-core python3-pyatspi
   # the Debian package (scripts/package.sh) and its test
   dpkg-dev lintian
   # fuzzing and sanitizers

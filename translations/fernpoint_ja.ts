@@ -173,7 +173,7 @@
     </message>
     <message id="ctl_history_unreadable">
         <source>Cannot read the history file %1: %2</source>
-        <translation>履歴ファイル %1 を読み取れません: %2</translation>
+        <translation>履歴ファイル %1 を読み取れません：%2</translation>
     </message>
     <message id="ctl_history_heading_network">
         <source>Network</source>

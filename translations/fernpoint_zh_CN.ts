@@ -165,7 +165,7 @@
     </message>
     <message id="ctl_status_no_json">
         <source>The helper sent no status JSON text</source>
-        <translation>助手程序没有返回状态 JSON 文本</translation>
+        <translation>辅助程序没有返回状态 JSON 文本</translation>
     </message>
     <message id="ctl_nat_refused_running">
         <source>NAT cannot be changed while the gateway is running; disconnect first</source>

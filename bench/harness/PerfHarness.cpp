@@ -439,8 +439,10 @@ std::pair<double, double> measurePollCycle(const Settings& settings, bool withHi
     GatewayManager manager(client);
     manager.setNetworkID(profiles.at(50).networkID);
     std::optional<HistoryRecorder> recorder;
-    if (withHistory)
+    if (withHistory) {
         recorder.emplace(manager, store);
+        recorder->noteFilledIn(manager.networkID()); // as the window does when it appears
+    }
     manager.applyNatSetting(); // its answer asks for the status once: keep that completion
     QCoreApplication::sendPostedEvents();
     if (!client.statusCompletion)

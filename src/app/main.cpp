@@ -8,7 +8,6 @@
 #include "HelperClient.h"
 #include "HelperContract.h"
 #include "HelperInstaller.h"
-#include "HistoryRecorder.h"
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
 #include "TrayIcon.h"
@@ -46,8 +45,6 @@ int main(int argc, char* argv[]) {
     fernpoint::GatewayManager manager(fernpoint::HelperClient::shared());
     // The user's own history (networks.json in the data folder).
     fernpoint::NetworkProfileStore store;
-    // Sees every published status, so the history learns each network's name and description.
-    fernpoint::HistoryRecorder recorder(manager, store);
     fernpoint::ContentController controller(manager, store, fernpoint::HelperInstaller::shared(),
                                             localizer, settings);
     QMainWindow window;

@@ -96,12 +96,13 @@ void GatewayManager::startGateway() {
     setLastErrorMessage(std::nullopt);
 
     QPointer<GatewayManager> self(this);
-    m_client.startGateway(networkID, m_natEnabled, [self](HelperResult<Nothing> result) {
-        postToMainThread([self, result = std::move(result)] {
+    m_client.startGateway(networkID, m_natEnabled, [self, networkID](HelperResult<Nothing> result) {
+        postToMainThread([self, networkID, result = std::move(result)] {
             if (!self)
                 return;
             self->setIsBusy(false);
             if (result.isSuccess()) {
+                Q_EMIT self->gatewayStarted(networkID);
                 self->queryStatus();
                 return;
             }

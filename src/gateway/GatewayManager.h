@@ -65,6 +65,8 @@ Q_SIGNALS:
     void currentStatusChanged();
     void lastErrorMessageChanged();
     void isBusyChanged(bool isBusy);
+    // The helper accepted a start of this network (the ID as sent, trimmed).
+    void gatewayStarted(const QString& networkID);
 
 private:
     void queryStatus();

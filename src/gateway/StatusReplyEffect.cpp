@@ -4,6 +4,11 @@
 
 namespace fernpoint {
 
+bool coreRuns(const GatewayStatusDetail& snapshot) {
+    return snapshot.coreState && (*snapshot.coreState == QLatin1StringView("running") ||
+                                  *snapshot.coreState == QLatin1StringView("starting"));
+}
+
 StatusReplyEffect statusReplyEffect(const HelperResult<GatewayStatus>& result) {
     StatusReplyEffect effect;
     if (!result.isSuccess()) {
@@ -27,8 +32,7 @@ StatusReplyEffect statusReplyEffect(const HelperResult<GatewayStatus>& result) {
 
     const GatewayStatusDetail& snapshot = *parsed.snapshot;
     effect.isRunning = snapshot.isConnected;
-    effect.uiRunning = snapshot.coreState && (*snapshot.coreState == QLatin1StringView("running") ||
-                                              *snapshot.coreState == QLatin1StringView("starting"));
+    effect.uiRunning = coreRuns(snapshot);
     effect.natEnabled = snapshot.natEnabled;
     effect.snapshot = std::move(parsed.snapshot);
     return effect;

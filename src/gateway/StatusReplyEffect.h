@@ -29,6 +29,9 @@ struct StatusReplyEffect {
     std::optional<bool> natEnabled;
 };
 
+// The core runs or is starting, by the snapshot's "state": what uiRunning follows.
+bool coreRuns(const GatewayStatusDetail& snapshot);
+
 // Pure apart from the local time zone used for "last_policy_at".
 StatusReplyEffect statusReplyEffect(const HelperResult<GatewayStatus>& result);
 

@@ -7,6 +7,8 @@
 #include "NetworkProfileStore.h"
 #include "TextIds.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QSettings>
 
@@ -30,8 +32,14 @@ ContentController::ContentController(GatewayManager& manager, NetworkProfileStor
     , m_store(store)
     , m_installer(installer)
     , m_localizer(localizer)
-    , m_settings(settings) {
+    , m_settings(settings)
+    , m_recorder(manager, store) {
     m_localizer.setAppLanguage(appLanguage());
+    watchSettingsFile();
+    connect(&m_settingsWatcher, &QFileSystemWatcher::fileChanged, this,
+            &ContentController::settingsFileChanged);
+    connect(&m_settingsWatcher, &QFileSystemWatcher::directoryChanged, this,
+            &ContentController::settingsFileChanged);
 
     // The window is a function of these fields; any change redraws what depends on it.
     connect(&m_manager, &GatewayManager::networkIDChanged, this, &ContentController::stateChanged);
@@ -44,9 +52,14 @@ ContentController::ContentController(GatewayManager& manager, NetworkProfileStor
 }
 
 bool ContentController::mainButtonEnabled() const {
+    if (m_manager.isBusy())
+        return false;
+    // Disconnect needs no ID: a field emptied by the history popover must not lock the user out.
+    if (m_manager.uiRunning())
+        return true;
     // The window's own rule is deliberately narrower than the controller's: it trims spaces and
     // tabs only, so an ID with a line break may pass here and be refused by the controller.
-    return !m_manager.isBusy() && hasNetworkIdLength(trimmedSpacesAndTabs(m_manager.networkID()));
+    return hasNetworkIdLength(trimmedSpacesAndTabs(m_manager.networkID()));
 }
 
 bool ContentController::mainButtonDisconnects() const {
@@ -77,8 +90,28 @@ QString ContentController::appLanguage() const {
     return m_settings.value(Localizer::kSettingKey, QString(kDefaultLanguage)).toString();
 }
 
-int ContentController::selectedLanguageIndex() const {
+void ContentController::watchSettingsFile() {
+    // The folder too: a program that replaces the file atomically (a rename, as QSettings itself
+    // does) leaves a watch on the old file behind, and a file not written yet has none.
+    const QFileInfo file(m_settings.fileName());
+    if (file.exists() && !m_settingsWatcher.files().contains(file.filePath()))
+        m_settingsWatcher.addPath(file.filePath());
+    if (file.dir().exists() && m_settingsWatcher.directories().isEmpty())
+        m_settingsWatcher.addPath(file.absolutePath());
+}
+
+void ContentController::settingsFileChanged() {
+    watchSettingsFile();
+    m_settings.sync();
     const QString stored = appLanguage();
+    // Our own writes come back here too; only a different value redraws.
+    if (stored != m_localizer.appLanguage())
+        m_localizer.setAppLanguage(stored);
+}
+
+int ContentController::selectedLanguageIndex() const {
+    // The language the texts are drawn in, so that the picker and the texts always agree.
+    const QString stored = m_localizer.appLanguage();
     const QList<LanguageSegment>& segments = languageSegments();
     for (qsizetype i = 0; i < segments.size(); ++i) {
         if (segments[i].value == stored)
@@ -127,13 +160,16 @@ void ContentController::chooseLanguage(int segmentIndex) {
         return;
     m_settings.setValue(Localizer::kSettingKey, segments[segmentIndex].value);
     m_settings.sync();
+    watchSettingsFile(); // the first write may have made the file
     m_localizer.setAppLanguage(segments[segmentIndex].value);
 }
 
 void ContentController::appear() {
     if (trimmedSpacesAndTabs(m_manager.networkID()).isEmpty()) {
-        if (const std::optional<NetworkProfile> recent = m_store.mostRecentProfile())
+        if (const std::optional<NetworkProfile> recent = m_store.mostRecentProfile()) {
             m_manager.setNetworkID(recent->networkID);
+            m_recorder.noteFilledIn(recent->networkID);
+        }
     }
 
     m_installer.ensureHelperInstalled([this](const std::optional<InstallError>& error) {

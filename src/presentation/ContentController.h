@@ -1,5 +1,8 @@
 #pragma once
 
+#include "HistoryRecorder.h"
+
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -17,7 +20,8 @@ class NetworkProfileStore;
 
 // Everything the main window decides, without a widget: what is shown and enabled, and which
 // operation each control calls. The window's widgets only show these fields and call these
-// operations, so the rules can be tested without a screen.
+// operations, so the rules can be tested without a screen. It also records the running network in
+// the history on every status snapshot, and follows "AppLanguage" whoever changes it.
 class ContentController final : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool showHistoryPopover READ showHistoryPopover WRITE setShowHistoryPopover NOTIFY
@@ -34,7 +38,8 @@ public:
     };
     static const QList<LanguageSegment>& languageSegments();
 
-    // Reads "AppLanguage" from the settings and hands it to the localizer.
+    // Reads "AppLanguage" from the settings and hands it to the localizer, then watches the
+    // settings file for changes by other programs.
     ContentController(GatewayManager& manager, NetworkProfileStore& store,
                       HelperInstaller& installer, Localizer& localizer, QSettings& settings,
                       QObject* parent = nullptr);
@@ -77,11 +82,16 @@ Q_SIGNALS:
     void helperCheckApplied(bool succeeded);
 
 private:
+    void settingsFileChanged();
+    void watchSettingsFile();
+
     GatewayManager& m_manager;
     NetworkProfileStore& m_store;
     HelperInstaller& m_installer;
     Localizer& m_localizer;
     QSettings& m_settings;
+    HistoryRecorder m_recorder;
+    QFileSystemWatcher m_settingsWatcher;
     bool m_showHistoryPopover = false;
 };
 

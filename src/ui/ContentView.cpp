@@ -1,5 +1,6 @@
 #include "ContentView.h"
 
+#include "AccessibleWidgets.h"
 #include "ConnectionIndicator.h"
 #include "ContentController.h"
 #include "ErrorBanner.h"
@@ -34,6 +35,7 @@ ContentView::ContentView(ContentController& controller, QWidget* parent)
     : QWidget(parent)
     , m_controller(controller)
     , m_localizer(controller.localizer()) {
+    installAccessibleWidgets();
     buildLayout();
 
     connect(&m_controller, &ContentController::stateChanged, this, &ContentView::refresh);
@@ -43,8 +45,12 @@ ContentView::ContentView(ContentController& controller, QWidget* parent)
 
     connect(m_picker, &SegmentedPicker::segmentChosen, &m_controller,
             &ContentController::chooseLanguage);
-    connect(m_networkIdField, &QLineEdit::textEdited, &m_controller,
-            &ContentController::editNetworkID);
+    // Every change of the text, typed or set through the accessibility interface (a screen
+    // reader, voice control); the controller's own value written back is no edit.
+    connect(m_networkIdField, &QLineEdit::textChanged, &m_controller, [this](const QString& text) {
+        if (text != m_controller.networkID())
+            m_controller.editNetworkID(text);
+    });
     connect(m_historyButton, &QAbstractButton::clicked, &m_controller,
             &ContentController::pressHistoryButton);
     connect(m_mainButton, &QAbstractButton::clicked, &m_controller,
@@ -87,7 +93,7 @@ void ContentView::buildLayout() {
     fieldColumn->setSpacing(6);
     m_networkIdLabel = new QLabel(this);
     m_networkIdLabel->setFont(PanelStyle::subheadlineFont());
-    applySecondaryColors();
+    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
     fieldColumn->addWidget(m_networkIdLabel);
     auto* fieldRow = new QHBoxLayout;
     fieldRow->setSpacing(8);
@@ -121,7 +127,9 @@ void ContentView::buildLayout() {
     natLayout->addStretch(1);
     natLayout->addWidget(m_natSwitch);
     natLayout->addStretch(1);
-    root->addWidget(m_natRow, 0, Qt::AlignLeft);
+    // The row takes the whole width up to its maximum, at the leading edge; the switch sits in
+    // its middle.
+    root->addWidget(m_natRow);
 
     m_indicator = new ConnectionIndicator(m_controller.manager(), m_localizer, this);
     root->addWidget(m_indicator, 0, Qt::AlignLeft);
@@ -197,17 +205,6 @@ void ContentView::refresh() {
     m_natSwitch->setChecked(c.natSwitchChecked());
     m_natSwitch->setEnabled(c.natSwitchEnabled());
     m_natSwitch->setSecondaryLabel(!c.natSwitchEnabled());
-}
-
-void ContentView::applySecondaryColors() {
-    // Derived from the view's palette, which follows the desktop's light or dark scheme.
-    PanelStyle::applyTextColor(*m_networkIdLabel, PanelColor::Secondary);
-}
-
-void ContentView::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange && m_networkIdLabel)
-        applySecondaryColors();
 }
 
 void ContentView::showPopover(bool show) {

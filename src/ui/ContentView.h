@@ -34,14 +34,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void buildLayout();
     void retranslate();
     void refresh();
     void showPopover(bool show);
-    void applySecondaryColors();
 
     ContentController& m_controller;
     Localizer& m_localizer;

@@ -1,5 +1,6 @@
 #include "HistoryPopover.h"
 
+#include "AccessibleWidgets.h"
 #include "GatewayManager.h"
 #include "HistoryPopoverRow.h"
 #include "Localizer.h"
@@ -57,6 +58,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     , m_localizer(localizer)
     , m_actions(store, manager)
     , m_translucent(platformComposites()) {
+    installAccessibleWidgets();
     // A click outside closes the popover; replaying that click onto the history button would
     // open it again at once.
     setAttribute(Qt::WA_NoMouseReplay);
@@ -105,6 +107,7 @@ HistoryPopover::HistoryPopover(NetworkProfileStore& store, GatewayManager& manag
     m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->viewport()->setAutoFillBackground(false);
     m_list = new QWidget(m_scroll);
+    m_list->setObjectName(QLatin1StringView(kListName));
     m_list->setAutoFillBackground(false);
     m_listLayout = new QVBoxLayout(m_list);
     m_listLayout->setContentsMargins(0, 0, 0, 0);
@@ -141,24 +144,22 @@ HistoryPopover::~HistoryPopover() = default;
 void HistoryPopover::showBelow(QWidget* anchor) {
     m_anchor = anchor;
     rebuild();
-    setCurrentRow(m_rows.isEmpty() ? -1 : 0);
     m_scroll->verticalScrollBar()->setValue(0);
     adjustSize();
     placeBelowAnchor();
     show();
     raise();
     activateWindow();
-    setFocus(Qt::PopupFocusReason);
+    // Each opening starts at the newest network.
+    setCurrentRow(m_rows.value(0), true);
 }
 
 void HistoryPopover::retranslate() {
     const QString title = m_localizer.text(textid::kHistoryTitle);
     m_heading->setText(title);
     setAccessibleName(title);
-    m_icon->setPixmap(PanelStyle::icon(QStringLiteral("history-clock"),
-                                       QStringLiteral("document-open-recent"),
-                                       PanelStyle::color(PanelColor::Primary, palette()))
-                          .pixmap(QSize(16, 16), devicePixelRatioF()));
+    m_list->setAccessibleName(title);
+    updateHeadingIcon();
     m_empty->setText(m_localizer.text(textid::kHistoryEmpty));
     const QString clearAllText = m_localizer.text(textid::kHistoryClearAll);
     m_clearAll->setText(clearAllText);
@@ -170,44 +171,99 @@ void HistoryPopover::retranslate() {
         adjustSize();
 }
 
+void HistoryPopover::updateHeadingIcon() {
+    m_icon->setPixmap(PanelStyle::icon(QStringLiteral("history-clock"),
+                                       QStringLiteral("document-open-recent"),
+                                       PanelStyle::color(PanelColor::Primary, palette()))
+                          .pixmap(QSize(16, 16), devicePixelRatioF()));
+}
+
+void HistoryPopover::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_icon)
+        updateHeadingIcon();
+}
+
 void HistoryPopover::rebuild() {
     const QList<NetworkProfile> profiles = m_actions.rows();
-    // A focused delete button may belong to a row that goes away: the focus waits on the list and
-    // comes back to the current row's button below.
-    const QWidget* focused = focusWidget();
-    const bool deleteFocused = focused && m_list->isAncestorOf(focused);
-    if (deleteFocused)
-        setFocus(Qt::OtherFocusReason);
-    const QString deleteText = m_localizer.text(textid::kHistoryDeleteOne);
-    while (m_rows.size() < profiles.size()) {
-        auto* row = new HistoryPopoverRow(m_list);
-        row->setDeleteText(deleteText);
-        row->deleteButton()->installEventFilter(this);
-        connect(row, &HistoryPopoverRow::picked, this, &HistoryPopover::pickRow);
-        connect(row, &HistoryPopoverRow::deleteRequested, this, &HistoryPopover::deleteRow);
-        // Before the stretch that keeps a short list at the top.
-        m_listLayout->insertWidget(static_cast<int>(m_rows.size()), row);
-        m_rows.append(row);
+    QList<std::pair<QString, QString>> wanted; // (ID, title), in the order shown
+    for (const NetworkProfile& profile : profiles)
+        wanted.append({profile.networkID, HistoryActions::rowTitle(profile)});
+    QList<std::pair<QString, QString>> shown;
+    for (const HistoryPopoverRow* row : std::as_const(m_rows))
+        shown.append({row->networkID(), row->title()});
+    if (m_built && wanted == shown)
+        return; // a poll that refreshed the running network's time: nothing to redraw
+    m_built = true;
+
+    // Where the focus and the current row were, by network, so that they stay on it.
+    HistoryPopoverRow* focusedRow = nullptr;
+    bool deleteFocused = false;
+    for (HistoryPopoverRow* row : std::as_const(m_rows)) {
+        if (row->hasFocus() || row->deleteButton()->hasFocus()) {
+            focusedRow = row;
+            deleteFocused = row->deleteButton()->hasFocus();
+        }
     }
-    while (m_rows.size() > profiles.size()) {
+    const qsizetype currentIndex = m_rows.indexOf(currentRow());
+
+    QList<HistoryPopoverRow*> ordered;
+    QList<HistoryPopoverRow*> gone = m_rows;
+    const QString deleteText = m_localizer.text(textid::kHistoryDeleteOne);
+    for (const auto& [networkID, title] : std::as_const(wanted)) {
+        auto kept = std::find_if(gone.begin(), gone.end(), [&](const HistoryPopoverRow* row) {
+            return row->networkID() == networkID;
+        });
+        HistoryPopoverRow* row = nullptr;
+        if (kept != gone.end()) {
+            row = *kept;
+            gone.erase(kept);
+        } else {
+            row = new HistoryPopoverRow(m_list);
+            row->setDeleteText(deleteText);
+            row->installEventFilter(this);
+            row->deleteButton()->installEventFilter(this);
+            connect(row, &HistoryPopoverRow::picked, this, &HistoryPopover::pickRow);
+            connect(row, &HistoryPopoverRow::deleteRequested, this, &HistoryPopover::deleteRow);
+        }
+        row->setEntry(networkID, title);
+        ordered.append(row);
+    }
+    m_rows = ordered;
+    // Before the stretch that keeps a short list at the top; a row already in place stays.
+    for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        if (m_listLayout->indexOf(m_rows.at(i)) != i) {
+            m_listLayout->removeWidget(m_rows.at(i));
+            m_listLayout->insertWidget(static_cast<int>(i), m_rows.at(i));
+        }
+    }
+
+    const bool empty = m_rows.isEmpty();
+    HistoryPopoverRow* current = currentRow();
+    if (!current && !empty) // the current network went: the row that took its place
+        current = m_rows.at(qBound<qsizetype>(0, currentIndex, m_rows.size() - 1));
+    setCurrentRow(current, false);
+    // The focus moves before anything it sits on is hidden, so that it never passes through
+    // another control on the way (a screen reader would announce that one).
+    if (focusedRow && gone.contains(focusedRow)) {
+        if (!current)
+            setFocus(Qt::OtherFocusReason);
+        else if (deleteFocused)
+            current->deleteButton()->setFocus(Qt::OtherFocusReason);
+        else
+            current->setFocus(Qt::OtherFocusReason);
+    } else if (empty && m_clearAll->hasFocus()) {
+        setFocus(Qt::OtherFocusReason);
+    }
+    for (HistoryPopoverRow* row : std::as_const(gone)) {
         // The row may be the one whose button is being clicked right now: let that finish.
-        HistoryPopoverRow* row = m_rows.takeLast();
         m_listLayout->removeWidget(row);
         row->hide();
         row->deleteLater();
     }
-    for (qsizetype i = 0; i < profiles.size(); ++i)
-        m_rows.at(i)->setEntry(profiles.at(i).networkID, HistoryActions::rowTitle(profiles.at(i)));
-
-    const bool empty = profiles.isEmpty();
     m_empty->setVisible(empty);
     m_scroll->setVisible(!empty);
     m_footer->setVisible(!empty);
-    setCurrentRow(empty ? -1 : qBound(0, m_current, static_cast<int>(m_rows.size()) - 1));
-    if (deleteFocused && !empty)
-        m_rows.at(m_current)->deleteButton()->setFocus(Qt::OtherFocusReason);
-    else if (focusWidget() && !focusStops().contains(focusWidget()))
-        setFocus(Qt::OtherFocusReason); // the clear-all button went with the last entry
     updateListHeight();
     if (isVisible())
         adjustSize();
@@ -221,12 +277,37 @@ void HistoryPopover::updateListHeight() {
     m_scroll->setFixedHeight(rowHeight * shown);
 }
 
-void HistoryPopover::setCurrentRow(int index) {
-    m_current = index;
-    for (qsizetype i = 0; i < m_rows.size(); ++i)
-        m_rows.at(i)->setCurrent(i == index);
-    if (index >= 0 && index < m_rows.size())
-        m_scroll->ensureWidgetVisible(m_rows.at(index), 0, 0);
+HistoryPopoverRow* HistoryPopover::currentRow() const {
+    for (HistoryPopoverRow* row : m_rows)
+        if (row->networkID() == m_currentID)
+            return row;
+    return nullptr;
+}
+
+void HistoryPopover::setCurrentRow(HistoryPopoverRow* row, bool focus) {
+    m_currentID = row ? row->networkID() : QString();
+    for (HistoryPopoverRow* each : std::as_const(m_rows))
+        each->setCurrent(each == row);
+    if (!focus)
+        return;
+    if (row) {
+        m_scroll->ensureWidgetVisible(row, 0, 0);
+        row->setFocus(Qt::OtherFocusReason);
+    } else {
+        setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void HistoryPopover::moveCurrentRow(int key) {
+    if (m_rows.isEmpty())
+        return;
+    const int last = static_cast<int>(m_rows.size()) - 1;
+    const int at = qMax(0, static_cast<int>(m_rows.indexOf(currentRow())));
+    const int next = key == Qt::Key_Up     ? qMax(0, at - 1)
+                     : key == Qt::Key_Down ? qMin(last, at + 1)
+                     : key == Qt::Key_Home ? 0
+                                           : last;
+    setCurrentRow(m_rows.at(next), true);
 }
 
 void HistoryPopover::pickRow(const QString& networkID) {
@@ -239,37 +320,32 @@ void HistoryPopover::deleteRow(const QString& networkID) {
     m_actions.deleteHistory(networkID);
 }
 
+void HistoryPopover::deleteCurrentRow() {
+    if (HistoryPopoverRow* row = currentRow()) {
+        row->setFocus(Qt::OtherFocusReason); // the focus follows to the row that takes its place
+        deleteRow(row->networkID());
+    }
+}
+
 void HistoryPopover::clearAll() {
     m_actions.clearAll();
 }
 
 void HistoryPopover::keyPressEvent(QKeyEvent* event) {
-    const int count = static_cast<int>(m_rows.size());
     switch (event->key()) {
     case Qt::Key_Up:
-        if (count > 0)
-            setCurrentRow(qMax(0, m_current - 1));
-        break;
     case Qt::Key_Down:
-        if (count > 0)
-            setCurrentRow(qMin(count - 1, m_current + 1));
-        break;
     case Qt::Key_Home:
-        if (count > 0)
-            setCurrentRow(0);
-        break;
     case Qt::Key_End:
-        if (count > 0)
-            setCurrentRow(count - 1);
+        moveCurrentRow(event->key());
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (m_current >= 0 && m_current < count)
-            pickRow(m_rows.at(m_current)->networkID());
+        if (HistoryPopoverRow* row = currentRow())
+            row->pick();
         break;
     case Qt::Key_Delete:
-        if (m_current >= 0 && m_current < count)
-            deleteRow(m_rows.at(m_current)->networkID());
+        deleteCurrentRow();
         break;
     case Qt::Key_Escape:
         close();
@@ -282,9 +358,11 @@ void HistoryPopover::keyPressEvent(QKeyEvent* event) {
 }
 
 QList<QWidget*> HistoryPopover::focusStops() const {
-    QList<QWidget*> stops{const_cast<HistoryPopover*>(this)};
-    if (m_current >= 0 && m_current < m_rows.size())
-        stops.append(m_rows.at(m_current)->deleteButton());
+    QList<QWidget*> stops;
+    if (HistoryPopoverRow* row = currentRow())
+        stops << row << row->deleteButton();
+    else
+        stops << const_cast<HistoryPopover*>(this);
     if (!m_footer->isHidden())
         stops.append(m_clearAll);
     return stops;
@@ -300,13 +378,20 @@ bool HistoryPopover::focusNextPrevChild(bool next) {
 }
 
 bool HistoryPopover::eventFilter(QObject* watched, QEvent* event) {
-    auto* button = qobject_cast<QAbstractButton*>(watched);
-    if (!button || event->type() != QEvent::KeyPress)
+    if (auto* row = qobject_cast<HistoryPopoverRow*>(watched);
+        row && event->type() == QEvent::FocusIn) {
+        setCurrentRow(row, false); // Tab, a click, or a screen reader's focus action
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return QFrame::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
+    auto* button = qobject_cast<QAbstractButton*>(watched);
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        if (!button)
+            break;
         button->click();
         return true;
     case Qt::Key_Up:
@@ -315,13 +400,15 @@ bool HistoryPopover::eventFilter(QObject* watched, QEvent* event) {
     case Qt::Key_End:
     case Qt::Key_Delete:
     case Qt::Key_Escape:
-        setFocus(Qt::OtherFocusReason);
-        keyPressEvent(key);
-        return true;
+        break;
     default:
-        // Tab moves on through focusNextPrevChild, Space presses the button.
+        // Tab moves on through focusNextPrevChild, Space presses a button.
         return false;
     }
+    // The list keys, wherever the focus is in the popover (a row's own scroll area would take
+    // the arrows otherwise).
+    keyPressEvent(key);
+    return true;
 }
 
 void HistoryPopover::placeBelowAnchor() {

@@ -22,11 +22,16 @@ class NetworkProfileStore;
 // into the form and closes the popover; deleting rows keeps it open. The popover is reused: it is
 // hidden, never destroyed, when it closes.
 //
-// Keyboard: Up, Down, Home, End, Delete and Escape work on the list wherever the focus is, and
-// bring the focus back to the list. Tab and Shift+Tab cycle the focus through the list, the
-// current row's delete button and the clear-all button. Enter picks the current row, or presses
-// the focused button; Space presses it too. The parts carry object names: "heading", "emptyText"
-// and "clearAll"; the rows are its HistoryPopoverRow children.
+// The rows are kept by Network ID: when the history changes while the popover is open (each status
+// poll records the running network), the current row stays on its network, the scroll position and
+// the focus stay where they were, and nothing is redrawn when the rows shown are the same.
+//
+// Keyboard: the current row has the focus. Up, Down, Home, End, Delete and Escape work on the
+// list wherever the focus is, and bring the focus back to the current row. Tab and Shift+Tab
+// cycle the focus through the current row, its delete button and the clear-all button. Enter
+// picks the current row, or presses the focused button; Space presses it too. The parts carry
+// object names: "heading", "emptyText", "clearAll" and kListName (the list of
+// HistoryPopoverRow children).
 class HistoryPopover final : public QFrame {
     Q_OBJECT
 
@@ -37,6 +42,7 @@ public:
     static constexpr int kWidth = 340;
     // Rows visible at once before the list scrolls.
     static constexpr int kVisibleRows = 6;
+    static constexpr char kListName[] = "historyList";
 
     HistoryPopover(NetworkProfileStore& store, GatewayManager& manager, Localizer& localizer,
                    QWidget* parent = nullptr);
@@ -57,14 +63,20 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void rebuild();
-    // Where Tab stops, in order: the popover itself (the list), the current row's delete button,
-    // the clear-all button.
+    // Where Tab stops, in order: the current row (the popover itself while the list is empty),
+    // its delete button, the clear-all button.
     QList<QWidget*> focusStops() const;
     void retranslate();
-    void setCurrentRow(int index);
+    void updateHeadingIcon();
+    HistoryPopoverRow* currentRow() const;
+    // Makes the row current; with focus, it takes the keyboard focus too (and is announced).
+    void setCurrentRow(HistoryPopoverRow* row, bool focus);
+    void moveCurrentRow(int key);
+    void deleteCurrentRow();
     void pickRow(const QString& networkID);
     void deleteRow(const QString& networkID);
     void clearAll();
@@ -79,7 +91,8 @@ private:
     bool m_translucent = false;
     QPointer<QWidget> m_anchor;
     int m_arrowX = kWidth / 2;
-    int m_current = -1;
+    QString m_currentID;
+    bool m_built = false;
 
     QLabel* m_icon = nullptr;
     QLabel* m_heading = nullptr;

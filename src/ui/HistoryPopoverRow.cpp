@@ -3,6 +3,7 @@
 #include "ElidedValueLabel.h"
 #include "PanelStyle.h"
 
+#include <QAccessible>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -34,7 +35,7 @@ HistoryPopoverRow::HistoryPopoverRow(QWidget* parent)
     , m_id(makeLabel(this, PanelStyle::systemFont(11.0, true), PanelColor::Secondary))
     , m_delete(new QToolButton(this)) {
     setAttribute(Qt::WA_Hover);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
 
     m_delete->setAutoRaise(true);
@@ -62,8 +63,15 @@ void HistoryPopoverRow::setEntry(const QString& networkID, const QString& title)
     m_networkID = networkID;
     m_title->setFullText(title);
     m_id->setFullText(networkID);
-    setAccessibleName(title);
-    setAccessibleDescription(networkID);
+    // Setting a name announces it to a screen reader even when it is the same one.
+    if (accessibleName() != title)
+        setAccessibleName(title);
+    if (accessibleDescription() != networkID)
+        setAccessibleDescription(networkID);
+}
+
+void HistoryPopoverRow::pick() {
+    Q_EMIT picked(m_networkID);
 }
 
 void HistoryPopoverRow::setDeleteText(const QString& text) {
@@ -75,6 +83,10 @@ void HistoryPopoverRow::setCurrent(bool current) {
     if (m_current == current)
         return;
     m_current = current;
+    QAccessible::State selected;
+    selected.selected = true;
+    QAccessibleStateChangeEvent event(this, selected);
+    QAccessible::updateAccessibility(&event);
     update();
 }
 
@@ -118,7 +130,7 @@ void HistoryPopoverRow::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
     // A press that is dragged off the row and released elsewhere is a change of mind.
     if (rect().contains(event->position().toPoint()))
-        Q_EMIT picked(m_networkID);
+        pick();
 }
 
 void HistoryPopoverRow::enterEvent(QEnterEvent* event) {

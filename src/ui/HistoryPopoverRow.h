@@ -10,7 +10,8 @@ namespace fernpoint {
 class ElidedValueLabel;
 
 // One network in the history popover: its title, its ID below in small monospaced type, and a
-// delete button. A click anywhere else on the row picks the network.
+// delete button. A click anywhere else on the row picks the network. The row takes the keyboard
+// focus as the popover's current row, so that a screen reader announces it.
 class HistoryPopoverRow final : public QWidget {
     Q_OBJECT
 
@@ -18,6 +19,7 @@ public:
     explicit HistoryPopoverRow(QWidget* parent = nullptr);
 
     void setEntry(const QString& networkID, const QString& title);
+    void pick();
     void setDeleteText(const QString& text);
     void setCurrent(bool current);
 

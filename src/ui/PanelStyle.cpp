@@ -116,6 +116,37 @@ private:
     QHash<quint64, QPixmap> m_pixmaps;
 };
 
+// A widget's named text colour, kept on the widget so that it can be worked out again.
+constexpr char kTextColorProperty[] = "fernpointPanelTextColor";
+
+void setTextColor(QWidget& widget, PanelColor name) {
+    // The colour is worked out from the surroundings, never from the widget's own palette: that
+    // one already carries the colour set last time, and deriving from it again would drift (a
+    // secondary text fading towards the background with every status update).
+    const QWidget* parent = widget.parentWidget();
+    const QColor colour =
+        PanelStyle::color(name, parent ? parent->palette() : QApplication::palette(&widget));
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    widget.setPalette(palette);
+}
+
+// Sets the named colours again whenever a widget's palette changes (a light/dark switch): the
+// colours set explicitly would otherwise keep the old scheme's values.
+class TextColorFollower final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange && watched->isWidgetType()) {
+            const QVariant name = watched->property(kTextColorProperty);
+            if (name.isValid())
+                setTextColor(*static_cast<QWidget*>(watched), PanelColor(name.toInt()));
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 QColor PanelStyle::color(PanelColor name, const QPalette& palette) {
@@ -160,16 +191,10 @@ QFont PanelStyle::subheadlineFont() {
 }
 
 void PanelStyle::applyTextColor(QWidget& widget, PanelColor name) {
-    // The colour is worked out from the surroundings, never from the widget's own palette: that
-    // one already carries the colour set last time, and deriving from it again would drift (a
-    // secondary text fading towards the background with every status update).
-    const QWidget* parent = widget.parentWidget();
-    const QColor colour = color(name, parent ? parent->palette() : QApplication::palette(&widget));
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget.setPalette(palette);
+    static TextColorFollower follower;
+    widget.setProperty(kTextColorProperty, int(name));
+    widget.installEventFilter(&follower);
+    setTextColor(widget, name);
 }
 
 QIcon PanelStyle::icon(const QString& bundledName, const QString& themeName, const QColor& tint) {

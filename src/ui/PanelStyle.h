@@ -30,7 +30,8 @@ public:
     static QFont headlineFont();
     static QFont subheadlineFont();
 
-    // Gives the label (or any widget drawing with WindowText) the named colour.
+    // Gives the label (or any widget drawing with WindowText) the named colour, worked out again
+    // whenever the palette changes.
     static void applyTextColor(QWidget& widget, PanelColor name);
 
     // A bundled monochrome drawing (":/icons/<name>.svg"), or the desktop theme's icon of the

@@ -10,6 +10,7 @@ namespace fernpoint {
 // A row of joined segments of which at most one is selected. It is one stop in the Tab chain;
 // the arrow keys move the selection. It only reports a choice (segmentChosen); the owner decides
 // what is selected (setSelectedIndex), so a stored value that matches no segment shows none.
+// Assistive technology sees the segments as radio buttons (AccessibleWidgets.h).
 class SegmentedPicker final : public QWidget {
     Q_OBJECT
 

@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -64,11 +66,14 @@ struct Popover {
         return popover.findChild<T*>(QString::fromLatin1(name));
     }
     bool shows(const char* name) const { return part(name)->isVisibleTo(&popover); }
-    // The rows listed; a removed row leaves the list's layout at once and is deleted later.
+    // The rows listed, in their order; a removed row leaves the list's layout at once and is
+    // deleted later.
     QList<HistoryPopoverRow*> rows() const {
-        QList<HistoryPopoverRow*> listed = popover.findChildren<HistoryPopoverRow*>();
-        listed.removeIf(
-            [](HistoryPopoverRow* row) { return row->parentWidget()->layout()->indexOf(row) < 0; });
+        QList<HistoryPopoverRow*> listed;
+        const QLayout* layout = part(HistoryPopover::kListName)->layout();
+        for (int i = 0; i < layout->count(); ++i)
+            if (auto* row = qobject_cast<HistoryPopoverRow*>(layout->itemAt(i)->widget()))
+                listed.append(row);
         return listed;
     }
     int currentRow() const {
@@ -269,8 +274,8 @@ private Q_SLOTS:
         QVERIFY(p.open());
         const auto focused = [&] { return p.popover.focusWidget(); };
         const auto deleteOf = [&](int row) { return p.rows().at(row)->deleteButton(); };
-        QCOMPARE(focused(), &p.popover);
-        const QList<QWidget*> cycle{deleteOf(0), p.part("clearAll"), &p.popover};
+        QCOMPARE(focused(), p.rows().at(0));
+        const QList<QWidget*> cycle{deleteOf(0), p.part("clearAll"), p.rows().at(0)};
         for (QWidget* next : cycle) {
             p.press(Qt::Key_Tab);
             QCOMPARE(focused(), next);
@@ -278,10 +283,10 @@ private Q_SLOTS:
         p.press(Qt::Key_Tab, Qt::ShiftModifier);
         QCOMPARE(focused(), p.part("clearAll"));
 
-        // The list keys still work, and take the focus back to the list.
+        // The list keys still work, and take the focus back to the current row.
         p.press(Qt::Key_Down);
         QCOMPARE(p.currentRow(), 1);
-        QCOMPARE(focused(), &p.popover);
+        QCOMPARE(focused(), p.rows().at(1));
         p.press(Qt::Key_Tab);
 
         // Enter on kB's delete button: gone, with the field that held it; the focus stays on the
@@ -300,14 +305,48 @@ private Q_SLOTS:
         QCOMPARE(focused(), &p.popover);
     }
 
-    void listsNewestFirstAndRedrawsWhileOpen() {
-        Popover p({profile(kB, 20), profile(kC, 5), profile(kA, 40)});
+    // Each status poll records the running network while the popover may be open: the user's
+    // row (by network), the scroll position and the focus stay; kept rows are not remade.
+    void changesWhileOpenKeepTheUsersPlace_data() {
+        QTest::addColumn<int>("recorded"); // upserted entry; -1: a new network; 9: remove current
+        QTest::addColumn<int>("current");  // the entry current afterwards
+        QTest::newRow("the newest network again: same rows") << 8 << 0;
+        QTest::newRow("an older network moves to the top") << 3 << 0;
+        QTest::newRow("a new network arrives") << -1 << 0;
+        QTest::newRow("the current network is removed elsewhere") << 9 << 1;
+    }
+    void changesWhileOpenKeepTheUsersPlace() {
+        QFETCH(int, recorded);
+        QFETCH(int, current);
+        QList<NetworkProfile> profiles;
+        const auto id = [](int i) { return QStringLiteral("%1").arg(i, 16, 10, QLatin1Char('0')); };
+        for (int i = 0; i < 9; ++i)
+            profiles.append(profile(id(i), 10.0 * (i + 1)));
+        Popover p(profiles);
         QVERIFY(p.open());
-        QCOMPARE(p.shownIds(), (QStringList{kA, kB, kC}));
-        QVERIFY(p.rows().first()->isCurrent());
-        p.store.upsertProfile(kD, QStringLiteral("New"), std::nullopt);
-        QCOMPARE(p.shownIds(), (QStringList{kD, kA, kB, kC}));
-        QCOMPARE(p.rows().first()->title(), QStringLiteral("New"));
+        p.press(Qt::Key_End); // entry 0, the oldest, at the bottom of a scrolled list
+        QScrollBar* scroll = p.popover.findChild<QScrollArea*>()->verticalScrollBar();
+        const int scrolled = scroll->value();
+        QVERIFY(scrolled > 0);
+        QMap<QString, QPointer<HistoryPopoverRow>> before;
+        for (HistoryPopoverRow* row : p.rows())
+            before.insert(row->networkID(), row);
+
+        if (recorded == 9)
+            p.store.removeAt(0); // the stored order is oldest first: entry 0
+        else
+            p.store.upsertProfile(recorded < 0 ? kD : id(recorded), std::nullopt, std::nullopt);
+
+        HistoryPopoverRow* now = p.rows().at(p.currentRow());
+        QCOMPARE(now->networkID(), id(current));
+        QCOMPARE(p.popover.focusWidget(), now);
+        if (recorded != 9)
+            QCOMPARE(scroll->value(), scrolled);
+        for (HistoryPopoverRow* row : p.rows())
+            QVERIFY(!before.contains(row->networkID()) || before.value(row->networkID()) == row);
+        p.press(Qt::Key_Delete);
+        QVERIFY(!p.storedIds().contains(id(current)));
+        QCOMPARE(p.storedIds().size(), recorded < 0 ? 9 : 7 + (recorded != 9));
     }
 
     void escapeClosesAndItOpensAgain() {

@@ -11,6 +11,7 @@ using namespace fernpoint;
 namespace {
 
 const QString kId = QStringLiteral("8056c2e21c000001");
+const QString kOther = QStringLiteral("8056c2e21c000002");
 
 struct Recording {
     test::TemporaryHome home;
@@ -19,9 +20,22 @@ struct Recording {
                               [this] { return now += 1.0; }};
     test::FakeHelperClient client;
     GatewayManager manager{client};
+    HistoryRecorder recorder{manager, store};
 
+    // This process starts the network; the status that follows the start is never answered.
+    bool start(const QString& networkID, bool succeeds = true) {
+        QSignalSpy busy(&manager, &GatewayManager::isBusyChanged);
+        client.holdStatus = true;
+        if (!succeeds)
+            client.commandResult = HelperClientError::helperFailed(QStringLiteral("refused"));
+        manager.setNetworkID(networkID);
+        manager.startGateway();
+        const bool answered = busy.wait(2000) || busy.count() > 1;
+        client.commandResult = Nothing{};
+        return answered;
+    }
     // A snapshot with these fields, or (nullopt) a reply without a snapshot.
-    bool publish(const std::optional<QJsonObject>& data = QJsonObject()) {
+    bool publish(const std::optional<QJsonObject>& data) {
         return data ? test::publishData(manager, client, *data)
                     : test::publishStatus(manager, client, std::nullopt, true);
     }
@@ -33,8 +47,10 @@ struct Recording {
     }
 };
 
-QJsonObject named(const QString& name, const QString& desc = {}) {
+QJsonObject named(const QString& name, const QString& desc = {},
+                  const QString& state = QStringLiteral("running")) {
     return QJsonObject{{QStringLiteral("conn_state"), QStringLiteral("connected")},
+                       {QStringLiteral("state"), state},
                        {QStringLiteral("network_name"), name},
                        {QStringLiteral("network_desc"), desc}};
 }
@@ -45,29 +61,53 @@ class HistoryRecorderTest final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void recordsTheIdAsTheWindowCountsIt_data() {
-        QTest::addColumn<QString>("typed");
+    void recordsOnlyTheRunningNetwork_data() {
+        QTest::addColumn<QString>("started"); // by this process; empty: none
+        QTest::addColumn<bool>("startSucceeds");
+        QTest::addColumn<QString>("filledIn");  // by the window as it appeared; empty: none
+        QTest::addColumn<QStringList>("edits"); // of the field, in order, after both
+        QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("recorded"); // empty: nothing recorded
 
-        QTest::newRow("as typed") << kId << kId;
-        QTest::newRow("spaces around") << QStringLiteral("  ") + kId + QStringLiteral(" ") << kId;
-        QTest::newRow("15 characters") << kId.left(15) << QString();
-        QTest::newRow("trailing line break") << kId + QStringLiteral("\n") << QString();
-        // 16 by the window's count, but the store trims the break and counts 15.
-        QTest::newRow("leading line break and 15")
-            << QStringLiteral("\n") + kId.left(15) << QString();
-        QTest::newRow("16 graphemes, 17 code units")
-            << QStringLiteral("e\u0301") + kId.left(15) << QStringLiteral("e\u0301") + kId.left(15);
+        const QString running = QStringLiteral("running");
+        const auto row = [&](const char* name, const QString& started, const QString& filledIn,
+                             const QStringList& edits, const QString& recorded,
+                             const QString& state = QStringLiteral("running"),
+                             bool succeeds = true) {
+            QTest::newRow(name) << started << succeeds << filledIn << edits << state << recorded;
+        };
+        row("started", kId, {}, {}, kId);
+        row("starting", kId, {}, {}, kId, QStringLiteral("starting"));
+        row("spaces around the field", kId, {}, {QStringLiteral("  ") + kId + QStringLiteral("\t")},
+            kId);
+        row("core stopped", kId, {}, {}, {}, QStringLiteral("stopped"));
+        row("another network typed while one runs", kId, {}, {kOther}, {});
+        row("the start failed", kId, {}, {}, {}, running, false);
+        row("15 characters", kId, {}, {kId.left(15)}, {});
+        row("trailing line break", kId, {}, {kId + QStringLiteral("\n")}, {});
+        row("filled in as the window appeared", {}, kId, {}, kId);
+        row("filled in, then edited and typed back", {}, kId, {kOther, kId}, {});
+        row("typed, nothing started or filled in", {}, {}, {kId}, {});
+        row("a start wins over the fill-in", kOther, kId, {kId}, {});
     }
-    void recordsTheIdAsTheWindowCountsIt() {
-        QFETCH(QString, typed);
+    void recordsOnlyTheRunningNetwork() {
+        QFETCH(QString, started);
+        QFETCH(bool, startSucceeds);
+        QFETCH(QString, filledIn);
+        QFETCH(QStringList, edits);
+        QFETCH(QString, state);
         QFETCH(QString, recorded);
         Recording r;
-        HistoryRecorder recorder(r.manager, r.store);
-        r.manager.setNetworkID(typed);
-        QVERIFY(r.publish(named(QStringLiteral("Lab"), QStringLiteral("Bench"))));
+        if (!filledIn.isEmpty()) {
+            r.manager.setNetworkID(filledIn);
+            r.recorder.noteFilledIn(filledIn);
+        }
+        if (!started.isEmpty())
+            QVERIFY(r.start(started, startSucceeds));
+        for (const QString& edit : edits)
+            r.manager.setNetworkID(edit);
+        QVERIFY(r.publish(named(QStringLiteral("Lab"), QStringLiteral("Bench"), state)));
 
-        QCOMPARE(r.manager.networkID(), typed); // the field itself is left as typed
         if (recorded.isEmpty()) {
             QVERIFY(r.store.profiles().isEmpty());
             r.store.flush();
@@ -76,6 +116,7 @@ private Q_SLOTS:
         }
         QCOMPARE(r.store.profiles().size(), 1);
         QCOMPARE(r.store.profiles().first().networkID, recorded);
+        QCOMPARE(r.store.profiles().first().name, QStringLiteral("Lab"));
         QCOMPARE(r.file().size(), 1);
     }
 
@@ -90,10 +131,10 @@ private Q_SLOTS:
         QTest::newRow("name and description learned")
             << QList<S>{harbor} << 1 << QStringLiteral("Harbor") << QStringLiteral("Uplink");
         QTest::newRow("a snapshot without them keeps the stored ones")
-            << QList<S>{harbor, QJsonObject()} << 2 << QStringLiteral("Harbor")
+            << QList<S>{harbor, named({})} << 2 << QStringLiteral("Harbor")
             << QStringLiteral("Uplink");
         QTest::newRow("only the snapshots count")
-            << QList<S>{S(), QJsonObject(), S(), QJsonObject()} << 2 << QString() << QString();
+            << QList<S>{S(), named({}), S(), named({})} << 2 << QString() << QString();
     }
     void everyPublishedSnapshotIsRecorded() {
         QFETCH(QList<std::optional<QJsonObject>>, snapshots);
@@ -101,8 +142,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, desc);
         Recording r;
-        HistoryRecorder recorder(r.manager, r.store);
-        r.manager.setNetworkID(kId);
+        QVERIFY(r.start(kId));
         QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
         for (const std::optional<QJsonObject>& snapshot : snapshots)
             QVERIFY(r.publish(snapshot));
@@ -111,33 +151,6 @@ private Q_SLOTS:
         const QJsonObject stored = r.file().first().toObject();
         QCOMPARE(stored.value(QStringLiteral("name")).toString(), name);
         QCOMPARE(stored.value(QStringLiteral("desc")).toString(), desc);
-    }
-
-    void theCurrentSnapshotIsRecordedOnceAtConstruction_data() {
-        QTest::addColumn<bool>("snapshotBefore");
-        QTest::newRow("snapshot already published") << true;
-        QTest::newRow("no snapshot yet") << false;
-    }
-    void theCurrentSnapshotIsRecordedOnceAtConstruction() {
-        QFETCH(bool, snapshotBefore);
-        Recording r;
-        r.manager.setNetworkID(kId);
-        if (snapshotBefore)
-            QVERIFY(r.publish(named(QStringLiteral("Harbor"))));
-        QVERIFY(r.store.profiles().isEmpty());
-
-        QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
-        const int saves = snapshotBefore ? 1 : 0;
-        {
-            HistoryRecorder recorder(r.manager, r.store);
-            QCOMPARE(changes.count(), saves);
-            // Nothing more until the next snapshot, and then exactly one more.
-            QVERIFY(r.publish());
-            QCOMPARE(changes.count(), saves + 1);
-        }
-        // Recording stops with the recorder.
-        QVERIFY(r.publish());
-        QCOMPARE(changes.count(), saves + 1);
     }
 };
 

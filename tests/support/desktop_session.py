@@ -24,8 +24,10 @@ python3-pyatspi for accessibility tests).
 
 import fcntl
 import os
+import random
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -178,30 +180,48 @@ class DesktopSession:
         return address
 
     def _start_display(self):
-        read, write = os.pipe()
-        self._spawn("display", ["Xvfb", "-displayfd", str(write), "-screen", "0", self.screen,
-                                "-nolisten", "tcp"], pass_fds=(write,))
-        os.close(write)
-        with os.fdopen(read) as numbers:
-            number = numbers.readline().strip()
-        if not number:
-            raise Unavailable("Xvfb did not start")
-        return f":{number}"
+        # A display number nobody uses, checked here rather than left to Xvfb: another server in
+        # another mount namespace may hold the number's abstract socket without a lock file here.
+        for _ in range(20):
+            number = random.randrange(100, 30000)
+            with open("/proc/net/unix") as sockets:
+                taken = f"/tmp/.X11-unix/X{number}\n" in sockets.read()
+            if taken or os.path.exists(f"/tmp/.X{number}-lock"):
+                continue
+            read, write = os.pipe()
+            # -noreset: a server that resets when its last client leaves (the accessibility
+            # bus launcher, say) refuses the next one for a moment.
+            self._spawn("display", ["Xvfb", f":{number}", "-displayfd", str(write), "-screen", "0",
+                                    self.screen, "-nolisten", "tcp", "-noreset"],
+                        pass_fds=(write,), stderr=subprocess.DEVNULL)
+            os.close(write)
+            with os.fdopen(read) as ready:  # empty when Xvfb gave up
+                started = bool(ready.readline().strip())
+            # The application may see only the abstract socket (with a /tmp of its own).
+            if started and self._accepts(f"\0/tmp/.X11-unix/X{number}"):
+                return f":{number}"
+            self._stop(self._processes.pop()[1])
+        raise Unavailable("Xvfb did not start on any free display")
+
+    @staticmethod
+    def _accepts(address):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            try:
+                probe.connect(address)
+                return True
+            except OSError:
+                return False
 
     def _start_accessibility_bus(self):
         # The launcher owns org.a11y.Bus on the session bus and starts the accessibility bus, on
         # which the registry is started on demand.
         self._spawn("accessibility bus", [BUS_LAUNCHER, "--launch-immediately", "--a11y=1"])
-        if not wait_for(lambda: self._session_name_has_owner("org.a11y.Bus")):
-            raise Unavailable("at-spi-bus-launcher did not take org.a11y.Bus")
-
-    def _session_name_has_owner(self, name):
-        result = subprocess.run(
-            ["dbus-send", f"--bus={self.session_bus}", "--print-reply",
-             "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-             "org.freedesktop.DBus.NameHasOwner", f"string:{name}"],
-            capture_output=True, text=True, env=self.env)
-        return "boolean true" in result.stdout
+        session = self._connect(self.session_bus)
+        try:
+            if not wait_for(lambda: session.name_has_owner("org.a11y.Bus")):
+                raise Unavailable("at-spi-bus-launcher did not take org.a11y.Bus")
+        finally:
+            session.close()
 
     def _start_helper(self):
         self._spawn("scripted helper", [self.helper_path, self.system_bus])
@@ -214,13 +234,17 @@ class DesktopSession:
         except Exception:  # the bus may still be coming up
             return False
 
+    @staticmethod
+    def _connect(address):
+        try:
+            import dbus.bus
+        except ImportError as missing:
+            raise Unavailable(f"python3-dbus is missing: {missing}")
+        return dbus.bus.BusConnection(address)
+
     def _system(self):
         if self._system_connection is None:
-            try:
-                import dbus.bus
-            except ImportError as missing:
-                raise Unavailable(f"python3-dbus is missing: {missing}")
-            self._system_connection = dbus.bus.BusConnection(self.system_bus)
+            self._system_connection = self._connect(self.system_bus)
         return self._system_connection
 
     # Running programs -----------------------------------------------------------------------

@@ -157,28 +157,12 @@ int main(int argc, char* argv[]) {
     }
     shoot(QStringLiteral("connected"));
 
-    const QStringList languages = {QStringLiteral("system"), QStringLiteral("zhHans"),
-                                   QStringLiteral("en"), QStringLiteral("ja")};
     if (fake) { // a longer history for the popover
         store.upsertProfile(QStringLiteral("a09acf0233d1e4b7"), QString(),
                             QStringLiteral("Lab bench, rack 3"));
         store.upsertProfile(QStringLiteral("17d709436c2c8f11"), QStringLiteral("Warehouse"),
                             QString());
     }
-    for (int i = 0; i < languages.size(); ++i) {
-        controller.chooseLanguage(i);
-        shoot(QStringLiteral("language-") + languages[i]);
-        controller.setShowHistoryPopover(true);
-        auto* popover = view->findChild<HistoryPopover*>(QStringLiteral("historyPopover"));
-        if (QTest::qWaitForWindowExposed(popover)) {
-            shootWidget(*popover, QStringLiteral("popover-") + languages[i]);
-        } else {
-            console << "the history popover never appeared" << Qt::endl;
-            ++failures;
-        }
-        controller.setShowHistoryPopover(false);
-    }
-
     controller.chooseLanguage(2);
     manager.setLastErrorMessage(
         localizer.processText(QStringLiteral("error_helper_install_failed_prefix")) +
@@ -188,9 +172,28 @@ int main(int argc, char* argv[]) {
     shoot(QStringLiteral("error-banner"));
     manager.setLastErrorMessage(std::nullopt);
 
-    QApplication::setPalette(darkPalette());
-    controller.chooseLanguage(3);
-    shoot(QStringLiteral("dark-ja"));
+    // The connected window and its open popover in each language, light and then dark: the
+    // switch happens while the window is open, as when the desktop changes its scheme.
+    const QStringList languages = {QStringLiteral("zhHans"), QStringLiteral("en"),
+                                   QStringLiteral("ja")};
+    const QPalette light = QApplication::palette();
+    for (const QString& scheme : {QStringLiteral("light"), QStringLiteral("dark")}) {
+        QApplication::setPalette(scheme == QLatin1StringView("dark") ? darkPalette() : light);
+        for (int i = 0; i < languages.size(); ++i) {
+            controller.chooseLanguage(i + 1);
+            const QString suffix = scheme + QLatin1Char('-') + languages[i];
+            shoot(QStringLiteral("connected-") + suffix);
+            controller.setShowHistoryPopover(true);
+            auto* popover = view->findChild<HistoryPopover*>(QStringLiteral("historyPopover"));
+            if (QTest::qWaitForWindowExposed(popover)) {
+                shootWidget(*popover, QStringLiteral("popover-") + suffix);
+            } else {
+                console << "the history popover never appeared" << Qt::endl;
+                ++failures;
+            }
+            controller.setShowHistoryPopover(false);
+        }
+    }
 
     console << "screenshots in " << out.absolutePath() << Qt::endl;
     return failures == 0 ? 0 : 1;

@@ -1,5 +1,6 @@
 #include "UiTestRig.h"
 
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -21,35 +22,48 @@ class tst_ContentController : public QObject {
 private Q_SLOTS:
     void mainButtonEnablingRule_data() {
         QTest::addColumn<QString>("networkID");
+        QTest::addColumn<bool>("running");
         QTest::addColumn<bool>("busy");
         QTest::addColumn<bool>("enabled");
 
         QTest::newRow("16 hex with a space at each end")
-            << QStringLiteral(" ") + kValidId + QStringLiteral(" ") << false << true;
-        QTest::newRow("15 characters") << kValidId.left(15) << false << false;
-        QTest::newRow("empty") << QString() << false << false;
+            << QStringLiteral(" ") + kValidId + QStringLiteral(" ") << false << false << true;
+        QTest::newRow("15 characters") << kValidId.left(15) << false << false << false;
+        QTest::newRow("empty") << QString() << false << false << false;
         // The window trims spaces and tabs only: a line break counts as a character.
         QTest::newRow("line break + 15")
-            << QStringLiteral("\n") + kValidId.left(15) << false << true;
-        QTest::newRow("busy with a valid ID") << kValidId << true << false;
+            << QStringLiteral("\n") + kValidId.left(15) << false << false << true;
+        QTest::newRow("busy with a valid ID") << kValidId << false << true << false;
+        // Clear all or a deleted entry empties the field; Disconnect must still work.
+        QTest::newRow("running with an empty field") << QString() << true << false << true;
+        QTest::newRow("running and busy") << QString() << true << true << false;
     }
 
     void mainButtonEnablingRule() {
         QFETCH(QString, networkID);
+        QFETCH(bool, running);
         QFETCH(bool, busy);
         QFETCH(bool, enabled);
         ControllerRig rig;
         ContentController& controller = rig.controller();
+        controller.editNetworkID(kValidId);
+        if (running) {
+            controller.pressMainButton();
+            QTRY_VERIFY(rig.manager.uiRunning() && !rig.manager.isBusy());
+        }
         if (busy) {
             // An unanswered command keeps the controller busy.
             rig.client.holdCommands = true;
-            controller.editNetworkID(kValidId);
             controller.pressMainButton();
             QVERIFY(rig.manager.isBusy());
         }
         controller.editNetworkID(networkID);
         QCOMPARE(rig.manager.networkID(), networkID); // written through untouched
         QCOMPARE(controller.mainButtonEnabled(), enabled);
+        if (!running || busy)
+            return;
+        controller.pressMainButton();
+        QCOMPARE(rig.client.calls.last(), QStringLiteral("stopGateway"));
     }
 
     void natChangeIsGuardedWhileRunning_data() {
@@ -218,6 +232,41 @@ private Q_SLOTS:
         QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), QStringLiteral("ja"));
         QCOMPARE(controller.selectedLanguageIndex(), 3);
         QCOMPARE(rig.localizer.text(QStringLiteral("button_connect")), QStringLiteral("接続"));
+    }
+
+    // Another program writes the setting: the texts and the picker follow together, also after
+    // the file was replaced by a rename (the second write is always in place).
+    void followsTheSettingWrittenByAnotherProgram_data() {
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("rewritten in place") << false;
+        QTest::newRow("replaced by a rename") << true;
+    }
+    void followsTheSettingWrittenByAnotherProgram() {
+        QFETCH(bool, replaced);
+        ControllerRig rig;
+        rig.settings.sync();
+        ContentController& controller = rig.controller();
+        const QString path = rig.settings.fileName();
+        for (const auto& [value, index] :
+             {std::pair{QStringLiteral("ja"), 3}, std::pair{QStringLiteral("zhHans"), 1}}) {
+            const QByteArray content = "[General]\nAppLanguage=" + value.toUtf8() + '\n';
+            if (std::exchange(replaced, false)) {
+                QSaveFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(content);
+                QVERIFY(file.commit());
+            } else {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                file.write(content);
+            }
+            QTRY_COMPARE(rig.localizer.appLanguage(), value);
+            QCOMPARE(controller.selectedLanguageIndex(), index);
+        }
+        // The window's own choice is not undone by the watch seeing its write.
+        controller.chooseLanguage(2);
+        QTest::qWait(100);
+        QCOMPARE(rig.localizer.appLanguage(), QStringLiteral("en"));
     }
 };
 

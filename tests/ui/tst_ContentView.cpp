@@ -2,6 +2,8 @@
 #include "UiTestRig.h"
 #include "WindowTexts.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -12,6 +14,19 @@ namespace {
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
 using test::ViewRig;
+
+// The contrast ratio of two colours, 1 to 21.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a) + 0.05;
+    const double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
 
 } // namespace
 
@@ -139,20 +154,51 @@ private Q_SLOTS:
         QCOMPARE(rig.probe.calls, 2);
     }
 
-    void historyButtonOpensAndClosesThePopover() {
+    // Every text keeps a readable contrast when the desktop switches between light and dark,
+    // the dimmed ones of the status rows and the popover included.
+    void textsStayReadableAcrossALightDarkSwitch() {
         ViewRig rig;
-        ContentView& view = rig.view;
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        rig.view.show();
+        QTest::keyClicks(rig.field, kValidId);
+        QTest::mouseClick(rig.mainButton, Qt::LeftButton);
+        QTRY_VERIFY(rig.manager.currentStatus());
         QTest::mouseClick(rig.historyButton, Qt::LeftButton);
-        QVERIFY(rig.controller().showHistoryPopover());
         auto* popover = rig.part<HistoryPopover>("historyPopover");
-        QVERIFY(popover);
-        QTRY_VERIFY(popover->isVisible());
+        QTRY_VERIFY(popover && popover->isVisible());
 
-        // Closing the popover by itself clears the flag.
-        popover->hide();
-        QTRY_VERIFY(!rig.controller().showHistoryPopover());
+        const QPalette light = QApplication::palette();
+        QPalette dark(QColor(0x3a, 0x3a, 0x3e), QColor(0x2b, 0x2b, 0x2e)); // button, window
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(0xec, 0xec, 0xee));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+        for (const QPalette& palette : {dark, light}) {
+            QApplication::setPalette(palette);
+            QCoreApplication::processEvents();
+            const QList<QLabel*> labels =
+                rig.view.findChildren<QLabel*>() + popover->findChildren<QLabel*>();
+            int checked = 0;
+            for (const QLabel* label : labels) {
+                if (!label->isVisible() || label->text().isEmpty())
+                    continue;
+                const QPalette& shown = label->palette();
+                const double ratio =
+                    contrast(shown.color(QPalette::WindowText), palette.color(QPalette::Window));
+                QVERIFY2(ratio >= 3.0, qPrintable(label->text()));
+                ++checked;
+            }
+            QVERIFY(checked > 20); // status rows, headings, popover rows
+        }
+    }
+
+    void natSwitchIsCentredInItsRow() {
+        ViewRig rig;
+        rig.view.resize(900, 600);
+        rig.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
+        const QRect row = rig.natSwitch->parentWidget()->geometry();
+        QCOMPARE(row.width(), 380);
+        QCOMPARE(row.left(), 20);
+        QVERIFY(qAbs(rig.natSwitch->geometry().center().x() - 190) <= 1);
     }
 
     void mainButtonFollowsTheController() {
