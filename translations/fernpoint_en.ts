@@ -183,5 +183,33 @@
         <source>Last Used</source>
         <translation>Last Used</translation>
     </message>
+    <message id="tray_state_connecting">
+        <source>Connecting…</source>
+        <translation>Connecting…</translation>
+    </message>
+    <message id="tray_state_disconnecting">
+        <source>Disconnecting…</source>
+        <translation>Disconnecting…</translation>
+    </message>
+    <message id="tray_state_error">
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message id="tray_connect_to">
+        <source>Connect to %1</source>
+        <translation>Connect to %1</translation>
+    </message>
+    <message id="notice_connection_lost">
+        <source>Connection lost</source>
+        <translation>Connection lost</translation>
+    </message>
+    <message id="notice_connect_failed">
+        <source>Could not connect</source>
+        <translation>Could not connect</translation>
+    </message>
+    <message id="notice_disconnect_failed">
+        <source>Could not disconnect</source>
+        <translation>Could not disconnect</translation>
+    </message>
 </context>
 </TS>

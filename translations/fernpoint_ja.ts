@@ -183,5 +183,33 @@
         <source>Last Used</source>
         <translation>最終使用日時</translation>
     </message>
+    <message id="tray_state_connecting">
+        <source>Connecting…</source>
+        <translation>接続中…</translation>
+    </message>
+    <message id="tray_state_disconnecting">
+        <source>Disconnecting…</source>
+        <translation>切断中…</translation>
+    </message>
+    <message id="tray_state_error">
+        <source>Error</source>
+        <translation>エラー</translation>
+    </message>
+    <message id="tray_connect_to">
+        <source>Connect to %1</source>
+        <translation>%1 に接続</translation>
+    </message>
+    <message id="notice_connection_lost">
+        <source>Connection lost</source>
+        <translation>接続が切れました</translation>
+    </message>
+    <message id="notice_connect_failed">
+        <source>Could not connect</source>
+        <translation>接続できませんでした</translation>
+    </message>
+    <message id="notice_disconnect_failed">
+        <source>Could not disconnect</source>
+        <translation>切断できませんでした</translation>
+    </message>
 </context>
 </TS>

@@ -183,5 +183,33 @@
         <source>Last Used</source>
         <translation>上次使用</translation>
     </message>
+    <message id="tray_state_connecting">
+        <source>Connecting…</source>
+        <translation>正在连接…</translation>
+    </message>
+    <message id="tray_state_disconnecting">
+        <source>Disconnecting…</source>
+        <translation>正在断开连接…</translation>
+    </message>
+    <message id="tray_state_error">
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message id="tray_connect_to">
+        <source>Connect to %1</source>
+        <translation>连接到 %1</translation>
+    </message>
+    <message id="notice_connection_lost">
+        <source>Connection lost</source>
+        <translation>连接已断开</translation>
+    </message>
+    <message id="notice_connect_failed">
+        <source>Could not connect</source>
+        <translation>无法连接</translation>
+    </message>
+    <message id="notice_disconnect_failed">
+        <source>Could not disconnect</source>
+        <translation>无法断开连接</translation>
+    </message>
 </context>
 </TS>

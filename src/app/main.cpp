@@ -1,13 +1,17 @@
 #include "AppDelegate.h"
+#include "ConnectionNotifier.h"
 #include "ContentController.h"
 #include "ContentView.h"
 #include "DBusInstanceSignal.h"
+#include "DBusNotificationSender.h"
 #include "GatewayManager.h"
 #include "HelperClient.h"
 #include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
+#include "TrayIcon.h"
+#include "TrayModel.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -28,9 +32,10 @@ int main(int argc, char* argv[]) {
 
     fernpoint::Localizer localizer;
     fernpoint::DBusInstanceSignal instanceSignal(QDBusConnection::sessionBus());
-    fernpoint::AppDelegate delegate(instanceSignal, QString(fernpoint::AppDelegate::kLockPath),
-                                    fernpoint::HelperInstaller::shared(), localizer,
-                                    QIcon(QStringLiteral(":/icons/bolt.svg")));
+    fernpoint::AppDelegate delegate(
+        instanceSignal, QString(fernpoint::AppDelegate::kLockPath),
+        fernpoint::HelperInstaller::shared(), localizer,
+        fernpoint::TrayIcon::stateIcon(fernpoint::TrayModel::State::Disconnected));
     if (delegate.applicationDidFinishLaunching() ==
         fernpoint::AppDelegate::LaunchOutcome::Terminate)
         return 0;
@@ -46,6 +51,18 @@ int main(int argc, char* argv[]) {
     window.setWindowTitle(QStringLiteral("FernPoint"));
     window.setCentralWidget(new fernpoint::ContentView(controller));
     delegate.setMainWindow(&window);
+
+    // The tray and the desktop notices follow the same controller as the window.
+    fernpoint::TrayModel trayModel(controller);
+    if (fernpoint::TrayIcon* tray = delegate.trayIcon())
+        tray->attach(trayModel);
+    fernpoint::ConnectionNotifier notifier(trayModel, localizer);
+    notifier.setWindowVisibility([&window] { return window.isVisible() && !window.isMinimized(); });
+    fernpoint::DBusNotificationSender notices(QDBusConnection::sessionBus());
+    QObject::connect(&notifier, &fernpoint::ConnectionNotifier::noticeRequested, &notices,
+                     [&notices](const fernpoint::ConnectionNotifier::Notice& notice) {
+                         notices.show(notice.summary, notice.body);
+                     });
     window.show();
     const int status = QCoreApplication::exec();
     // The history is saved on a thread of its own: its last change reaches the disk before the

@@ -17,8 +17,9 @@ QDBusMessage busCall(const QString& method) {
 
 } // namespace
 
-DBusHelperJobProbe::DBusHelperJobProbe(const QDBusConnection& bus)
-    : m_bus(bus) {}
+DBusHelperJobProbe::DBusHelperJobProbe(const QDBusConnection& bus, PackagedHelper::System system)
+    : m_bus(bus)
+    , m_system(std::move(system)) {}
 
 bool DBusHelperJobProbe::isHelperJobPresent() {
     if (!m_bus.isConnected())
@@ -35,6 +36,17 @@ bool DBusHelperJobProbe::isHelperJobPresent() {
     ownerCall << name;
     const QDBusMessage owned = m_bus.call(ownerCall, QDBus::Block, kBusCallTimeoutMs);
     return owned.type() == QDBusMessage::ReplyMessage && owned.arguments().value(0).toBool();
+}
+
+bool DBusHelperJobProbe::isPackagedHelperCurrent() {
+    if (!m_bus.isConnected() || !PackagedHelper::problem(m_system).isEmpty())
+        return false;
+    const QDBusMessage reply =
+        m_bus.call(QDBusMessage::createMethodCall(contract::kBusName, contract::kObjectPath,
+                                                  contract::kInterface, QStringLiteral("Ping")),
+                   QDBus::Block, kBusCallTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.signature() == u"as" &&
+           reply.arguments().constFirst().toStringList() == QStringList{contract::kVersion};
 }
 
 } // namespace fernpoint

@@ -73,6 +73,13 @@ void HelperInstaller::ensureHelperInstalled(const Completion& completion) {
         completion(std::nullopt);
         return;
     }
+    if (jobPresent && m_probe.isPackagedHelperCurrent()) {
+        // Installed and kept current by the package manager: nothing to install, nobody to ask.
+        m_settings.setValue(installedVersionKey, QString(contract::kVersion));
+        m_settings.sync();
+        completion(std::nullopt);
+        return;
+    }
     install(completion);
 }
 

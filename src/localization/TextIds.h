@@ -105,6 +105,22 @@ inline constexpr char kHistoryClearAll[] = QT_TRID_NOOP("history_clear_all");
 inline constexpr char kTrayShowHide[] = QT_TRID_NOOP("tray_show_hide");
 //% "Quit FernPoint"
 inline constexpr char kTrayQuit[] = QT_TRID_NOOP("tray_quit");
+//% "Connecting…"
+inline constexpr char kTrayStateConnecting[] = QT_TRID_NOOP("tray_state_connecting");
+//% "Disconnecting…"
+inline constexpr char kTrayStateDisconnecting[] = QT_TRID_NOOP("tray_state_disconnecting");
+//% "Error"
+inline constexpr char kTrayStateError[] = QT_TRID_NOOP("tray_state_error");
+//% "Connect to %1"
+inline constexpr char kTrayConnectTo[] = QT_TRID_NOOP("tray_connect_to");
+
+// Desktop notices.
+//% "Connection lost"
+inline constexpr char kNoticeConnectionLost[] = QT_TRID_NOOP("notice_connection_lost");
+//% "Could not connect"
+inline constexpr char kNoticeConnectFailed[] = QT_TRID_NOOP("notice_connect_failed");
+//% "Could not disconnect"
+inline constexpr char kNoticeDisconnectFailed[] = QT_TRID_NOOP("notice_disconnect_failed");
 
 // fernpointctl.
 //% "The helper sent no status JSON text"

@@ -27,6 +27,10 @@ expected="-rw-r--r-- root/root ./usr/lib/systemd/system/fernpoint-helper.service
 -rw-r--r-- root/root ./usr/share/doc/fernpoint/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/fernpoint/copyright
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/com.lunacore.fernpoint.svg
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/status/fernpoint-busy-symbolic.svg
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/status/fernpoint-connected-symbolic.svg
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/status/fernpoint-disconnected-symbolic.svg
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/status/fernpoint-error-symbolic.svg
 -rw-r--r-- root/root ./usr/share/man/man1/fernpoint.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/fernpointctl.1.gz
 -rw-r--r-- root/root ./usr/share/polkit-1/actions/com.lunacore.sdwan.fernpoint.helper.policy
