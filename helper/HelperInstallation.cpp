@@ -55,6 +55,8 @@ HelperInstallation::HelperInstallation(const InstallLayout& layout)
     : m_layout(layout) {}
 
 bool HelperInstallation::install(int programFd) {
+    if (!refuseWhenPackaged())
+        return false;
     const QString program = m_layout.programPath();
     struct File {
         QString path;
@@ -108,6 +110,8 @@ bool HelperInstallation::uninstall() {
     const QStringList files = {m_layout.activationFilePath(), m_layout.systemdUnitPath(),
                                m_layout.busPolicyPath(), m_layout.polkitActionPath(),
                                m_layout.programPath()};
+    if (!refuseWhenPackaged())
+        return false;
     const FolderHandle root = FolderHandle::openRoot(rootPath(), m_error);
     if (!root.isValid())
         return m_error.isEmpty() || fail(rootPath()); // no root: nothing to remove
@@ -138,6 +142,17 @@ bool HelperInstallation::uninstall() {
 
 QString HelperInstallation::rootPath() const {
     return m_layout.root().isEmpty() ? QStringLiteral("/") : m_layout.root();
+}
+
+bool HelperInstallation::refuseWhenPackaged() {
+    const QString packaged = m_layout.packagedActivationFilePath();
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(packaged).constData(), &info) != 0)
+        return true;
+    m_error = QStringLiteral("the helper here belongs to the system's fernpoint package (%1); "
+                             "update or remove it with the package manager")
+                  .arg(packaged);
+    return false;
 }
 
 bool HelperInstallation::fail(const QString& path) {

@@ -56,6 +56,11 @@ QString InstallLayout::activationFilePath() const {
                      .arg(contract::kBusName));
 }
 
+QString InstallLayout::packagedActivationFilePath() const {
+    return under(
+        QStringLiteral("/usr/share/dbus-1/system-services/%1.service").arg(contract::kBusName));
+}
+
 QString InstallLayout::busPolicyPath() const {
     return under(QStringLiteral("/etc/dbus-1/system.d/%1.conf").arg(contract::kBusName));
 }

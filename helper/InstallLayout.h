@@ -29,6 +29,9 @@ public:
     QString busPolicyPath() const;      // etc/dbus-1/system.d/<name>.conf
     QString polkitActionPath() const;   // usr/share/polkit-1/actions/<name>.policy
     QString systemdUnitPath() const;    // etc/systemd/system/fernpoint-helper.service
+    // Where the Debian package puts its activation file: while it is there the package owns the
+    // helper, and its polkit action shares the path above.
+    QString packagedActivationFilePath() const; // usr/share/dbus-1/system-services/<name>.service
 
     // One of the paths above without the root and the leading slash ("usr/local/...").
     QString relativePath(const QString& pathBelowRoot) const;

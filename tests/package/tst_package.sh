@@ -65,6 +65,14 @@ dpkg_step 1 --install "$deb"
 programs=$(sed -n 's/^Exec\(Start\)\?=//p' "$root"/usr/share/dbus-1/system-services/*.service \
   "$root"/usr/lib/systemd/system/*.service | sort -u)
 [ "$programs" = /usr/libexec/fernpoint/fernpoint-helper ] || fail "the system files start $programs"
+# The install step leaves a packaged helper alone: the polkit action is the package's file too.
+before=$(cd "$root" && find . -not -path './var*' -not -path './run*' | sort)
+for step in --install --uninstall; do
+  ! "$root/usr/libexec/fernpoint/fernpoint-helper" $step --root "$root" 2>"$work/log" || fail "$step ran"
+  grep -q 'package manager' "$work/log" || fail "$step: $(cat "$work/log")"
+done
+[ "$before" = "$(cd "$root" && find . -not -path './var*' -not -path './run*' | sort)" ] ||
+  fail "the install step changed the packaged files"
 dpkg_step 2 --purge fernpoint
 left=$(cd "$root" && find . -mindepth 1 -not -path './var*' -not -path './run*')
 [ -z "$left" ] || fail "left behind after the purge: $left"
