@@ -4,7 +4,10 @@
 # Builds in build-demo/ (Release), starts a private system bus and a private session bus, serves
 # the reference helper on the system one without polkit, and starts the application with a
 # temporary home in which the helper already counts as installed (no installation is attempted).
-# Without a display it runs under xvfb-run and saves screenshots of the window's main states.
+# On the private session bus a status area and a notification server stand in for the desktop's
+# (scripts/demo_desktop.py): the demo prints what the tray shows and each notice, and the user's
+# own panel and notices are left alone. Without a display it runs FernPoint under xvfb-run, uses
+# it through its tray menu, then saves screenshots of the window's main states.
 # Everything it started is stopped when it exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,19 +21,22 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 headless=0
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then headless=1; fi
 targets=(fernpoint fernpoint-helper)
-if [ "$headless" = 1 ]; then targets+=(fernpoint-screens); fi
+if [ "$headless" = 1 ]; then targets+=(fernpoint-screens fernpointctl); fi
 cmake --build "$build" --target "${targets[@]}" -j 2
 
 work=$(mktemp -d /tmp/fernpoint-demo-XXXXXX)
 pids=()
 cleanup() {
   for (( i=${#pids[@]}-1; i>=0; i-- )); do
-    kill "${pids[$i]}" 2>/dev/null || true
+    # A program started through setsid leads its own group: the X server goes with xvfb-run.
+    kill -- "-${pids[$i]}" 2>/dev/null || kill "${pids[$i]}" 2>/dev/null || true
     wait "${pids[$i]}" 2>/dev/null || true
   done
   rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # A private bus: its own configuration, its own socket, nothing of the machine's buses. Called in
 # this shell (not in a command substitution) so that the daemon's pid reaches the cleanup.
@@ -75,14 +81,18 @@ export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
 export XDG_CACHE_HOME="$HOME/.cache" XDG_STATE_HOME="$HOME/.local/state"
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$XDG_CONFIG_HOME/FernPoint" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
-mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
 printf '[General]\nfernpoint.helper.installedVersion=%s\n' "$("$build/bin/fernpoint-helper" --version)" \
   >"$XDG_CONFIG_HOME/FernPoint/fernpoint.conf"
-# One network used before, so that the window opens with its Network ID filled in.
+# Networks used before: the newest fills in the window's Network ID; the older one was mistyped
+# (an o where a 0 belongs), and the helper refuses it.
 demo_network=8056c2e21c000001
+mistyped_network=8056c2e21c0000o2
 mkdir -p "$XDG_DATA_HOME/FernPoint"
-printf '[{"networkID":"%s","name":"","desc":"","lastUsedAt":%s}]' "$demo_network" \
-  "$(( $(date +%s) - 978307200 ))" >"$XDG_DATA_HOME/FernPoint/networks.json"
+used_at=$(( $(date +%s) - 978307200 ))
+printf '[{"networkID":"%s","name":"","desc":"","lastUsedAt":%s},{"networkID":"%s","name":"","desc":"","lastUsedAt":%s}]' \
+  "$demo_network" "$used_at" "$mistyped_network" "$(( used_at - 86400 ))" \
+  >"$XDG_DATA_HOME/FernPoint/networks.json"
 
 export DBUS_SYSTEM_BUS_ADDRESS=$system_bus
 export DBUS_SESSION_BUS_ADDRESS=$session_bus
@@ -101,12 +111,44 @@ for _ in $(seq 50); do
 done
 echo "demo: helper serving on the private system bus $system_bus"
 
+# The desktop's status area and notification server, on the private session bus only. The
+# system's Python, which has the Debian modules (python3-dbus, python3-gi, python3-dbusmock).
+python=/usr/bin/python3
+"$python" -m dbusmock --session org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+  org.kde.StatusNotifierWatcher </dev/null >/dev/null &
+pids+=($!)
+"$python" -m dbusmock --session --template notification_daemon </dev/null >/dev/null &
+pids+=($!)
+host_input=/dev/null
+if [ "$headless" = 0 ] && [ -t 0 ]; then host_input=/dev/stdin; fi
+"$python" "$root/scripts/demo_desktop.py" host "$work/host.ready" <"$host_input" &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -e "$work/host.ready" ] && break
+  sleep 0.1
+done
+if [ ! -e "$work/host.ready" ]; then
+  echo "demo: the demo's status area did not start" >&2
+  exit 1
+fi
+
 if [ "$headless" = 1 ]; then
+  echo "demo: no display; running FernPoint under Xvfb and using it through its tray menu"
+  QT_QPA_PLATFORM=xcb setsid xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/fernpoint" \
+    </dev/null &
+  pids+=($!)
+  app=$!
+  # In the background and waited for, so that Ctrl+C stops the demo at once.
+  "$python" "$root/scripts/demo_desktop.py" drive "$build/bin/fernpointctl" &
+  pids+=($!)
+  wait "${pids[-1]}"
+  wait "$app"
+
   shots="$root/build-demo/screens"
   rm -rf "$shots"
-  echo "demo: no display; rendering the window under Xvfb"
-  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
-    "$build/bin/fernpoint-screens" --check --out "$shots" &
+  echo "demo: rendering the window's main states under Xvfb"
+  QT_QPA_PLATFORM=xcb setsid xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$build/bin/fernpoint-screens" --check --out "$shots" </dev/null &
   pids+=($!)
   status=0
   wait "${pids[-1]}" || status=$?
@@ -114,7 +156,9 @@ if [ "$headless" = 1 ]; then
   exit "$status"
 else
   echo "demo: starting FernPoint with Network ID $demo_network filled in: press Connect"
-  echo "demo: quit with Ctrl+Q or the tray menu"
+  echo "demo: the tray lives in the demo's own status area, not on your panel: its changes and"
+  echo "demo: FernPoint's notices are printed here, and typing a menu entry's number and Enter"
+  echo "demo: clicks it (closing the window only hides it). Quit with Ctrl+Q or the tray menu."
   "$build/bin/fernpoint" &
   pids+=($!)
   wait "${pids[-1]}"
