@@ -55,8 +55,12 @@ HelperInstallation::HelperInstallation(const InstallLayout& layout)
     : m_layout(layout) {}
 
 bool HelperInstallation::install(int programFd) {
-    if (!refuseWhenPackaged())
+    if (isPackaged()) {
+        m_error = QStringLiteral("the helper here belongs to the system's fernpoint package (%1); "
+                                 "update it with the package manager")
+                      .arg(m_layout.packagedActivationFilePath());
         return false;
+    }
     const QString program = m_layout.programPath();
     struct File {
         QString path;
@@ -107,11 +111,12 @@ bool HelperInstallation::install(int programFd) {
 
 bool HelperInstallation::uninstall() {
     // The activation file goes first, so the bus stops offering the helper before it is gone.
-    const QStringList files = {m_layout.activationFilePath(), m_layout.systemdUnitPath(),
-                               m_layout.busPolicyPath(), m_layout.polkitActionPath(),
-                               m_layout.programPath()};
-    if (!refuseWhenPackaged())
-        return false;
+    QStringList files = {m_layout.activationFilePath(), m_layout.systemdUnitPath(),
+                         m_layout.busPolicyPath(), m_layout.polkitActionPath(),
+                         m_layout.programPath()};
+    // The polkit action's path is the package's file too: a local copy goes, the package stays.
+    if (isPackaged())
+        files.removeOne(m_layout.polkitActionPath());
     const FolderHandle root = FolderHandle::openRoot(rootPath(), m_error);
     if (!root.isValid())
         return m_error.isEmpty() || fail(rootPath()); // no root: nothing to remove
@@ -144,15 +149,10 @@ QString HelperInstallation::rootPath() const {
     return m_layout.root().isEmpty() ? QStringLiteral("/") : m_layout.root();
 }
 
-bool HelperInstallation::refuseWhenPackaged() {
-    const QString packaged = m_layout.packagedActivationFilePath();
+bool HelperInstallation::isPackaged() const {
     struct stat info = {};
-    if (::lstat(QFile::encodeName(packaged).constData(), &info) != 0)
-        return true;
-    m_error = QStringLiteral("the helper here belongs to the system's fernpoint package (%1); "
-                             "update or remove it with the package manager")
-                  .arg(packaged);
-    return false;
+    return ::lstat(QFile::encodeName(m_layout.packagedActivationFilePath()).constData(), &info) ==
+           0;
 }
 
 bool HelperInstallation::fail(const QString& path) {

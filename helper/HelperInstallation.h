@@ -30,9 +30,9 @@ public:
 
 private:
     QString rootPath() const;
-    // Fails when the system's package manager owns the helper below the root: writing or removing
-    // files there would change the package's own polkit action behind its back.
-    bool refuseWhenPackaged();
+    // Whether the system's package manager installed the helper below the root. Its polkit action
+    // shares the install step's path, so install() refuses then and uninstall() keeps that file.
+    bool isPackaged() const;
     // Fails with the error found on the way to path, or with a plain one.
     bool fail(const QString& path);
 

@@ -60,20 +60,23 @@ dpkg_step() {
   done
   fail "the bus was not reloaded after dpkg $*"
 }
+# A copy that the install step put in place earlier.
+"$build_dir/bin/fernpoint-helper" --install --root "$root" >"$work/log" 2>&1 || { cat "$work/log"; fail "--install failed"; }
 dpkg_step 1 --install "$deb"
 # The bus and systemd start the packaged program, not the copy --install puts into /usr/local.
 programs=$(sed -n 's/^Exec\(Start\)\?=//p' "$root"/usr/share/dbus-1/system-services/*.service \
   "$root"/usr/lib/systemd/system/*.service | sort -u)
 [ "$programs" = /usr/libexec/fernpoint/fernpoint-helper ] || fail "the system files start $programs"
-# The install step leaves a packaged helper alone: the polkit action is the package's file too.
-before=$(cd "$root" && find . -not -path './var*' -not -path './run*' | sort)
-for step in --install --uninstall; do
-  ! "$root/usr/libexec/fernpoint/fernpoint-helper" $step --root "$root" 2>"$work/log" || fail "$step ran"
-  grep -q 'package manager' "$work/log" || fail "$step: $(cat "$work/log")"
-done
-[ "$before" = "$(cd "$root" && find . -not -path './var*' -not -path './run*' | sort)" ] ||
-  fail "the install step changed the packaged files"
+# The install step does not write over the package's files (the polkit action shares its path);
+# removing the local copy leaves the package whole.
+packaged() { dpkg --root="$root" -L fernpoint | while read -r f; do [ -f "$root$f" ] && echo "$f"; done; }
+files=$(packaged)
+! "$root/usr/libexec/fernpoint/fernpoint-helper" --install --root "$root" 2>"$work/log" || fail "--install ran"
+grep -q 'package manager' "$work/log" || fail "--install: $(cat "$work/log")"
+"$root/usr/libexec/fernpoint/fernpoint-helper" --uninstall --root "$root" >"$work/log" 2>&1 || { cat "$work/log"; fail "--uninstall failed"; }
+[ "$files" = "$(packaged)" ] || fail "the install step changed the packaged files"
+[ ! -e "$root/usr/local/libexec/fernpoint" ] || fail "--uninstall left the local copy"
 dpkg_step 2 --purge fernpoint
-left=$(cd "$root" && find . -mindepth 1 -not -path './var*' -not -path './run*')
+left=$(cd "$root" && find . -mindepth 1 -not -type d -not -path './var*' -not -path './run*')
 [ -z "$left" ] || fail "left behind after the purge: $left"
 echo "PASS: $(basename "$deb"), $(stat -c %s "$deb") bytes"
