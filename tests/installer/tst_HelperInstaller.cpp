@@ -263,9 +263,7 @@ private Q_SLOTS:
         row("helper of another version", "", "old", false, 1);
         row("activation file is a symbolic link", "mv $S s && ln -s $PWD/s $S");
         row("activation file writable by its group", "chmod g+w $S");
-        row("activation file starts another program", "sed -i s,Exec=/usr,Exec=/usr/local, $S");
         row("activation file names another service", "sed -i s/^Name=.*/\\&.old/ $S");
-        row("program writable by others", "chmod o+w $P");
         row("program is not root's", "chown 65534 $P");
         row("copy in /usr/local wins on the bus",
             "mkdir -p usr/local/share/dbus-1/system-services && cp $S usr/local/${S#usr/}");
