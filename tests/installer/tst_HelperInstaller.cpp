@@ -50,9 +50,6 @@ bool writeScript(const QString& path, const QByteArray& body, bool executable = 
            file.setPermissions(QFileDevice::Permissions(executable ? 0x7700 : 0x6600));
 }
 
-// A program only root can have put in place (the fake pkexec never runs it).
-const QString kRootsProgram = QStringLiteral("/usr/bin/env");
-
 } // namespace
 
 class tst_HelperInstaller final : public QObject {
@@ -145,101 +142,83 @@ private Q_SLOTS:
         QCOMPARE(onDisk(), QVariant(QString(contract::kVersion)));
     }
 
-    // pkexec, by its absolute path only (PATH is the user's to change), gets the program, then
-    // its arguments; the exit status (none for a crash) and standard error come back.
+    // pkexec, by its absolute path only (PATH and the working folder are the user's), gets the
+    // program, then its arguments; its exit status (none for a crash) and standard error come
+    // back. Nobody is asked to run, as root, a program someone other than root could have put
+    // there or could still swap. ABOVE is a folder of root's own, holding the program bin/helper.
     void pkexecRun_data() {
-        QTest::addColumn<QByteArray>("script"); // none: pkexec is not there
-        QTest::addColumn<QString>("pkexec");
-        QTest::addColumn<int>("exitCode"); // -2: reported missing
-        QTest::addColumn<QString>("standardError");
-        const QString fake = m_dir.filePath(QStringLiteral("pkexec"));
-        QTest::newRow("success") << QByteArray("exit 0\n") << fake << 0 << QString();
-        QTest::newRow("install step failed")
-            << QByteArray("printf 'cannot write: \\342\\234\\227\\n' >&2; exit 1\n") << fake << 1
-            << QStringLiteral("cannot write: \u2717\n");
-        QTest::newRow("crashed") << QByteArray("kill -SEGV $$\n") << fake << -1 << QString();
-        QTest::newRow("no such file") << QByteArray() << fake + u'x' << -2 << QString();
-        QTest::newRow("not executable") << QByteArray("exit 0\n") << fake + u'-' << -2 << QString();
-        QTest::newRow("a name, even one on PATH")
-            << QByteArray("exit 0\n") << QStringLiteral("pkexec") << -2 << QString();
+        QTest::addColumn<QString>("pkexec"); // its script, or missing, plain (file) or bare name
+        QTest::addColumn<QString>("setup");  // shell commands, run first
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("outcome");
+        const auto row = [](const char* name, const char* pkexec, const char* setup,
+                            const char* program, const char* outcome) {
+            QTest::newRow(name) << QString::fromUtf8(pkexec) << QString::fromUtf8(setup)
+                                << QString::fromUtf8(program) << QString::fromUtf8(outcome);
+        };
+        const char* helper = "ABOVE/bin/helper";
+        row("success", "exit 0", "", helper, "finished 0 ");
+        row("install step failed", "printf 'cannot write: \\342\\234\\227\\n' >&2; exit 1", "",
+            helper, "finished 1 cannot write: ✗\n");
+        row("crashed", "kill -SEGV $$", "", helper, "finished -1 ");
+        row("pkexec missing", "missing", "", helper, "missing");
+        row("pkexec not executable", "plain", "", helper, "missing");
+        row("pkexec by a bare name, on PATH and here", "bare name", "", helper, "missing");
+        row("root's own, below a sticky folder anyone may write to", "exit 0", "chmod 1777 ABOVE",
+            helper, "finished 0 ");
+        row("program missing", "exit 0", "", "ABOVE/bin/nothing",
+            "refused ABOVE/bin/nothing does not exist");
+        row("another user's program", "exit 0", "chown nobody ABOVE/bin/helper", helper,
+            "refused ABOVE/bin/helper belongs to user 65534, not root");
+        row("a program others may change, sticky or not", "exit 0", "chmod 1777 ABOVE/bin/helper",
+            helper, "refused group or others may write to ABOVE/bin/helper");
+        row("in a folder anyone may write to", "exit 0", "chmod 0777 ABOVE/bin", helper,
+            "refused group or others may write to ABOVE/bin");
+        row("through a symbolic link", "exit 0", "ln -s bin ABOVE/link", "ABOVE/link/helper",
+            "refused ABOVE/link is a symbolic link");
     }
 
     void pkexecRun() {
-        QFETCH(QByteArray, script);
         QFETCH(QString, pkexec);
-        QFETCH(int, exitCode);
-        QFETCH(QString, standardError);
-        const QString arguments = m_dir.filePath(QStringLiteral("arguments"));
-        QFile::remove(arguments);
-        const QByteArray record = "printf '%s\\n' \"$@\" > '" + arguments.toUtf8() + "'\n";
-        QVERIFY(writeScript(m_dir.filePath(QStringLiteral("pkexec")), record + script));
-        QVERIFY(writeScript(m_dir.filePath(QStringLiteral("pkexec-")), "exit 0\n", false));
-        // Where a bare name would be found: on PATH, and in the working folder.
-        qputenv("PATH", m_dir.path().toUtf8() + ':' + qgetenv("PATH"));
-        QDir::setCurrent(m_dir.path());
-        const Outcome outcome =
-            PkexecRunner(pkexec).run(kRootsProgram, {QStringLiteral("--install")});
-        QCOMPARE(outcome.kind, exitCode == -2 ? Kind::AuthorizerMissing : Kind::Finished);
-        if (exitCode == -2) {
-            QVERIFY(!QFile::exists(arguments));
-            return;
-        }
-        QCOMPARE(outcome.exitCode, exitCode);
-        QCOMPARE(outcome.standardError, standardError);
-        QFile file(arguments);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), kRootsProgram.toUtf8() + "\n--install\n");
-    }
-
-    // Nobody is asked to run, as root, a program someone other than root could have put there
-    // or could still swap. ABOVE is a folder of root's own; the program is ABOVE/bin/helper.
-    void onlyAProgramOnlyRootControlsIsRun_data() {
-        QTest::addColumn<QString>("setup"); // shell commands, run first
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("reason"); // empty: it is run
-        const QString helper = QStringLiteral("ABOVE/bin/helper");
-        QTest::newRow("root's own, below a sticky folder anyone may write to")
-            << QStringLiteral("chmod 1777 ABOVE") << helper << QString();
-        QTest::newRow("missing") << QString() << QStringLiteral("ABOVE/bin/nothing")
-                                 << QStringLiteral("ABOVE/bin/nothing does not exist");
-        QTest::newRow("another user's program")
-            << QStringLiteral("chown nobody ABOVE/bin/helper") << helper
-            << QStringLiteral("ABOVE/bin/helper belongs to user 65534, not root");
-        QTest::newRow("a program others may change, sticky or not")
-            << QStringLiteral("chmod 1777 ABOVE/bin/helper") << helper
-            << QStringLiteral("group or others may write to ABOVE/bin/helper");
-        QTest::newRow("in a folder anyone may write to")
-            << QStringLiteral("chmod 0777 ABOVE/bin") << helper
-            << QStringLiteral("group or others may write to ABOVE/bin");
-        QTest::newRow("through a symbolic link")
-            << QStringLiteral("ln -s bin ABOVE/link") << QStringLiteral("ABOVE/link/helper")
-            << QStringLiteral("ABOVE/link is a symbolic link");
-    }
-
-    void onlyAProgramOnlyRootControlsIsRun() {
         QFETCH(QString, setup);
         QFETCH(QString, program);
-        QFETCH(QString, reason);
+        QFETCH(QString, outcome);
         if (::geteuid() != 0)
             QSKIP("needs root, to build folders of root's own");
         QTemporaryDir above;
         const auto fill = [&](QString text) {
             return text.replace(QStringLiteral("ABOVE"), above.path());
         };
-        QVERIFY(QDir(above.path()).mkpath(QStringLiteral("bin")));
-        QVERIFY(writeScript(above.filePath(QStringLiteral("bin/helper")), "exit 0\n"));
-        QVERIFY(QFile::setPermissions(above.filePath(QStringLiteral("bin/helper")),
-                                      QFileDevice::Permissions(0x7555)));
+        const QString helper = above.filePath(QStringLiteral("bin/helper"));
+        const QString script = m_dir.filePath(QStringLiteral("pkexec"));
+        const QString arguments = m_dir.filePath(QStringLiteral("arguments"));
+        QFile::remove(arguments);
+        QVERIFY(QDir(above.path()).mkpath(QStringLiteral("bin")) && writeScript(helper, "") &&
+                QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)));
+        QVERIFY(writeScript(
+            script, "printf '%s\\n' \"$@\" >'" + arguments.toUtf8() + "'\n" + pkexec.toUtf8(),
+            pkexec != u"plain"));
         QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), fill(setup)}),
                  0);
-        QVERIFY(writeScript(m_dir.filePath(QStringLiteral("pkexec")), "exit 0\n"));
-        const Outcome outcome =
-            PkexecRunner(m_dir.filePath(QStringLiteral("pkexec"))).run(fill(program), {});
-        QCOMPARE(outcome.kind, reason.isEmpty() ? Kind::Finished : Kind::ProgramRefused);
-        QCOMPARE(outcome.standardError, reason.isEmpty()
-                                            ? QString()
-                                            : QStringLiteral("refusing to run %1 as root: %2")
-                                                  .arg(fill(program), fill(reason)));
+        // Where a bare name would be found: on PATH, and in the working folder.
+        qputenv("PATH", m_dir.path().toUtf8() + ':' + qgetenv("PATH"));
+        QDir::setCurrent(m_dir.path());
+        const QString authorizer = pkexec == u"bare name" ? QStringLiteral("pkexec")
+                                   : pkexec == u"missing" ? script + u'x'
+                                                          : script;
+        const Outcome result =
+            PkexecRunner(authorizer).run(fill(program), {QStringLiteral("--install")});
+        QCOMPARE(
+            result.kind == Kind::AuthorizerMissing ? QStringLiteral("missing")
+            : result.kind == Kind::ProgramRefused
+                ? QStringLiteral("refused ") +
+                      result.standardError.section(QStringLiteral(" as root: "), 1)
+                : QStringLiteral("finished %1 %2").arg(result.exitCode).arg(result.standardError),
+            fill(outcome));
+        QFile file(arguments);
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString(),
+                 result.kind == Kind::Finished ? fill(program) + QStringLiteral("\n--install\n")
+                                               : QString());
     }
 
     // The job is present when its exact name is activatable or owned. A user whose settings lack
