@@ -171,29 +171,44 @@ private Q_SLOTS:
         QCOMPARE(state(), QStringLiteral("stopped"));
     }
 
-    // A person is asked (flags 1) only when the caller's message allows it, as the window's
-    // client always does. polkit is asked about the caller's unique bus name, which no other
-    // process can take over while the call is in flight (unlike a PID).
+    // A person is asked (flags 1) only when the caller's message allows it: the window's client
+    // always does, fernpointctl only on a terminal. polkit is asked about the caller's unique bus
+    // name, which no other process can take over while the call is in flight (unlike a PID).
+    void interactiveOnlyWhenTheCallerAllowsIt_data() {
+        QTest::addColumn<QString>("caller");
+        QTest::addColumn<bool>("interactive");
+        QTest::newRow("plain call") << QString() << false;
+        QTest::newRow("the window's client") << QStringLiteral("client") << true;
+        QTest::newRow("fernpointctl on a terminal") << QStringLiteral("script -qec") << true;
+        QTest::newRow("fernpointctl in a pipe") << QStringLiteral("sh -c") << false;
+    }
+
     void interactiveOnlyWhenTheCallerAllowsIt() {
-        for (const bool client : {false, true}) {
-            if (client) {
-                DBusHelperClient window(m_bus->address());
-                bool done = false;
-                window.stopGateway(
-                    [&done](const HelperResult<Nothing>& r) { done = r.isSuccess(); });
-                QTRY_VERIFY(done);
-            } else {
-                QCOMPARE(call("StopGateway"), QStringLiteral("ok"));
-            }
-            const QString check = polkitLog().constLast();
-            QVERIFY2(
-                check.contains(u"'system-bus-name'") && check.contains(u'"' + kControl + u'"') &&
-                    (client ||
-                     check.contains(
-                         QStringLiteral("dbus.String('%1'").arg(m_connection.baseService()))) &&
-                    check.contains(QStringLiteral(" {} %1 \"").arg(int(client))),
-                qPrintable(check));
+        QFETCH(QString, caller);
+        QFETCH(bool, interactive);
+        if (caller.isEmpty()) {
+            QCOMPARE(call("StopGateway"), QStringLiteral("ok"));
+        } else if (caller == u"client") {
+            DBusHelperClient window(m_bus->address());
+            bool done = false;
+            window.stopGateway([&done](const HelperResult<Nothing>& r) { done = r.isSuccess(); });
+            QTRY_VERIFY(done);
+        } else {
+            QProcess ctl;
+            ctl.setProcessEnvironment(environmentFor(m_bus->address()));
+            ctl.start(QStringLiteral("/bin/sh"),
+                      {QStringLiteral("-c"),
+                       caller + QStringLiteral(" \"$0 disconnect\" /dev/null"),
+                       QStringLiteral(FERNPOINTCTL_PROGRAM)});
+            QVERIFY(ctl.waitForFinished(10000) && ctl.exitCode() == 0);
         }
+        const QString check = polkitLog().constLast();
+        QVERIFY2(check.contains(u"'system-bus-name'") && check.contains(u'"' + kControl + u'"') &&
+                     (!caller.isEmpty() ||
+                      check.contains(
+                          QStringLiteral("dbus.String('%1'").arg(m_connection.baseService()))) &&
+                     check.contains(QStringLiteral(" {} %1 \"").arg(int(interactive))),
+                 qPrintable(check));
     }
 
     // A bad Network ID is answered at once, without asking polkit (which hangs here).
