@@ -1,24 +1,28 @@
-#include "HelperContract.h"
+#include "DBusHelperJobProbe.h"
 #include "HelperInstaller.h"
-#include "HelperJobProbe.h"
-#include "PrivilegedRunner.h"
+#include "PkexecRunner.h"
+#include "PrivateBus.h"
+#include "ScriptedHelper.h"
 
+#include <QDBusConnection>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
+#include <unistd.h>
 
 using namespace fernpoint;
 using Outcome = PrivilegedRunner::Outcome;
+using Kind = Outcome::Kind;
 
 Q_DECLARE_METATYPE(Outcome)
 
 namespace {
 
-const QString kRequired = contract::kVersion;
-const QString kKey = QStringLiteral("fernpoint.helper.installedVersion");
+const QString kKey = HelperInstaller::installedVersionKey;
 const QString kHelper = QStringLiteral("/opt/fernpoint/libexec/fernpoint/fernpoint-helper");
 
 struct FakeProbe final : HelperJobProbe {
@@ -26,26 +30,24 @@ struct FakeProbe final : HelperJobProbe {
     bool isHelperJobPresent() override { return present; }
 };
 
-// Answers with scripted outcomes (success when none is left); a success also makes the job
-// present, as a real installation would.
+// Answers with the scripted outcome once, then with success; a success makes the job present.
 struct FakeRunner final : PrivilegedRunner {
-    explicit FakeRunner(FakeProbe& jobProbe)
-        : probe(jobProbe) {}
-    FakeProbe& probe;
-    QList<Outcome> outcomes;
+    FakeProbe* probe = nullptr;
+    std::optional<Outcome> next;
     QList<QStringList> runs; // program, then arguments
-
     Outcome run(const QString& program, const QStringList& arguments) override {
         runs.append(QStringList{program} + arguments);
-        const Outcome outcome = outcomes.isEmpty() ? Outcome{} : outcomes.takeFirst();
-        probe.present =
-            probe.present || (outcome.kind == Outcome::Kind::Finished && outcome.exitCode == 0);
+        const Outcome outcome = std::exchange(next, std::nullopt).value_or(Outcome{});
+        if (probe && outcome.kind == Kind::Finished && outcome.exitCode == 0)
+            probe->present = true;
         return outcome;
     }
 };
 
-Outcome finished(int exitCode, const QString& standardError = QString()) {
-    return {Outcome::Kind::Finished, exitCode, standardError};
+bool writeScript(const QString& path, const QByteArray& body, bool executable = true) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
+           file.setPermissions(QFileDevice::Permissions(executable ? 0x7700 : 0x6600));
 }
 
 } // namespace
@@ -53,123 +55,252 @@ Outcome finished(int exitCode, const QString& standardError = QString()) {
 class tst_HelperInstaller final : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
-    std::unique_ptr<QSettings> m_settings;
-    FakeProbe m_probe;
-    std::unique_ptr<FakeRunner> m_runner;
-    std::unique_ptr<HelperInstaller> m_installer;
-
-    // The error of one call, which must complete exactly once.
-    std::optional<InstallError> ensure() {
-        int completions = 0;
-        std::optional<InstallError> result;
-        m_installer->ensureHelperInstalled([&](const std::optional<InstallError>& error) {
-            ++completions;
-            result = error;
-        });
-        [&] { QCOMPARE(completions, 1); }();
-        return result;
-    }
-
-    // The value as another process would read it from the file.
-    QVariant storedOnDisk() const {
-        m_settings->sync();
-        return QSettings(m_settings->fileName(), QSettings::IniFormat).value(kKey);
-    }
 
 private Q_SLOTS:
-    void init() {
-        QFile::remove(m_dir.filePath(QStringLiteral("settings.ini")));
-        m_settings = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("settings.ini")),
-                                                 QSettings::IniFormat);
-        m_probe = FakeProbe{};
-        m_runner = std::make_unique<FakeRunner>(m_probe);
-        m_installer = std::make_unique<HelperInstaller>(m_probe, *m_runner, *m_settings, kHelper);
-    }
-
-    // Only a present job with exactly the required version text is left alone.
-    void versionRule_data() {
+    // Only a present job with exactly the required version text is left alone; a failure keeps
+    // the stored version, and the next call asks again.
+    void installsWhenNeeded_data() {
         QTest::addColumn<bool>("present");
         QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("installs");
-        QTest::newRow("present, same version") << true << QVariant(kRequired) << false;
-        QTest::newRow("present, nothing stored") << true << QVariant() << true;
-        QTest::newRow("present, older") << true << QVariant(QStringLiteral("1.0.3")) << true;
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("error"); // domain code description; empty: installed
+        const Outcome ok{};
+        const QVariant current(QString(contract::kVersion));
+        const auto finished = [](int code, const char* text) {
+            return Outcome{Kind::Finished, code, QString::fromUtf8(text)};
+        };
+        QTest::newRow("present, same version") << true << current << ok << QString();
+        QTest::newRow("present, nothing stored") << true << QVariant() << ok << QString();
+        QTest::newRow("present, older")
+            << true << QVariant(QStringLiteral("1.0.3")) << ok << QString();
+        QTest::newRow("present, newer")
+            << true << QVariant(QStringLiteral("1.0.5")) << ok << QString();
         QTest::newRow("present, same number other text")
-            << true << QVariant(QStringLiteral("1.0.04")) << true;
-        QTest::newRow("stored but job gone") << false << QVariant(kRequired) << true;
+            << true << QVariant(QStringLiteral("1.0.04")) << ok << QString();
+        QTest::newRow("stored but job gone") << false << current << ok << QString();
+        QTest::newRow("pkexec missing")
+            << true << QVariant() << Outcome{Kind::AuthorizerMissing, 0, {}}
+            << QStringLiteral("NSOSStatusErrorDomain -60008 AuthorizationCreate 失败: -60008");
+        QTest::newRow("prompt dismissed")
+            << false << QVariant() << finished(126, "Error executing command: Request dismissed\n")
+            << QStringLiteral("NSOSStatusErrorDomain -60006 AuthorizationCopyRights 失败: -60006");
+        QTest::newRow("not authorized")
+            << false << QVariant() << finished(127, "Error executing command: Not authorized\n")
+            << QStringLiteral("NSOSStatusErrorDomain -60005 AuthorizationCopyRights 失败: -60005");
+        QTest::newRow("install step failed with a description")
+            << false << QVariant()
+            << finished(1, "\n  cannot create folder /etc/dbus-1: Not a directory  \nmore\n")
+            << QStringLiteral(
+                   "HelperInstaller 1 cannot create folder /etc/dbus-1: Not a directory");
+        QTest::newRow("install step failed silently")
+            << false << QVariant() << finished(3, "")
+            << QStringLiteral("HelperInstaller -1 SMJobBless 失败");
+        QTest::newRow("helper program refused before asking")
+            << false << QVariant()
+            << Outcome{Kind::ProgramRefused, 0, QStringLiteral("refusing: x")}
+            << QStringLiteral("HelperInstaller -2 refusing: x");
     }
 
-    void versionRule() {
+    void installsWhenNeeded() {
         QFETCH(bool, present);
         QFETCH(QVariant, stored);
-        QFETCH(bool, installs);
-        m_probe.present = present;
-        if (stored.isValid())
-            m_settings->setValue(kKey, stored);
-
-        const std::optional<InstallError> error = ensure();
-        QVERIFY2(!error, qPrintable(error ? error->localizedDescription : QString()));
-        const QList<QStringList> expectedRuns{{kHelper, QStringLiteral("--install")}};
-        QCOMPARE(m_runner->runs, installs ? expectedRuns : QList<QStringList>());
-        QCOMPARE(storedOnDisk(), QVariant(kRequired));
-        // A second call after a success asks nothing more.
-        QVERIFY(!ensure());
-        QCOMPARE(m_runner->runs.size(), installs ? 1 : 0);
-    }
-
-    void failures_data() {
-        QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QString>("domain");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("description");
-        const QString osStatus = QStringLiteral("NSOSStatusErrorDomain");
-        const QString installer = QStringLiteral("HelperInstaller");
-        QTest::newRow("pkexec missing")
-            << Outcome{Outcome::Kind::AuthorizerMissing, 0, {}} << osStatus << -60008
-            << QStringLiteral("AuthorizationCreate 失败: -60008");
-        QTest::newRow("prompt dismissed")
-            << finished(126, QStringLiteral("Error executing command as another user: "
-                                            "Request dismissed\n"))
-            << osStatus << -60006 << QStringLiteral("AuthorizationCopyRights 失败: -60006");
-        QTest::newRow("not authorized")
-            << finished(127, QStringLiteral("Error executing command as another user: "
-                                            "Not authorized\n"))
-            << osStatus << -60005 << QStringLiteral("AuthorizationCopyRights 失败: -60005");
-        QTest::newRow("install step failed with a description")
-            << finished(1, QStringLiteral("\n  cannot create folder /etc/dbus-1: Not a "
-                                          "directory  \nmore\n"))
-            << installer << 1
-            << QStringLiteral("cannot create folder /etc/dbus-1: Not a directory");
-        QTest::newRow("install step failed silently")
-            << finished(3) << installer << -1 << QStringLiteral("SMJobBless 失败");
-        const QString refusal =
-            QStringLiteral("refusing to run /x/fernpoint-helper as root: /x does not exist");
-        QTest::newRow("helper program refused before asking")
-            << Outcome{Outcome::Kind::ProgramRefused, 0, refusal} << installer << -2 << refusal;
-    }
-
-    // A failure keeps the stored version, and the next call asks again.
-    void failures() {
         QFETCH(Outcome, outcome);
-        QFETCH(QString, domain);
-        QFETCH(int, code);
-        QFETCH(QString, description);
-        m_probe.present = true;
-        m_settings->setValue(kKey, QStringLiteral("1.0.3"));
-        m_runner->outcomes = {outcome};
+        QFETCH(QString, error);
+        const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QSettings settings(path, QSettings::IniFormat);
+        if (stored.isValid())
+            settings.setValue(kKey, stored);
+        FakeProbe probe;
+        probe.present = present;
+        FakeRunner runner;
+        runner.probe = &probe;
+        runner.next = outcome;
+        HelperInstaller installer(probe, runner, settings, kHelper);
+        const auto ensure = [&] {
+            QStringList errors; // one per completion, which must come once
+            installer.ensureHelperInstalled([&](const std::optional<InstallError>& e) {
+                errors << (e ? QStringLiteral("%1 %2 %3")
+                                   .arg(e->domain)
+                                   .arg(e->code)
+                                   .arg(e->localizedDescription)
+                             : QString());
+            });
+            return errors;
+        };
+        // The value as another process reads it from the file.
+        const auto onDisk = [&] { return QSettings(path, QSettings::IniFormat).value(kKey); };
 
-        const std::optional<InstallError> error = ensure();
-        QVERIFY(error);
-        QCOMPARE(error->domain, domain);
-        QCOMPARE(error->code, code);
-        QCOMPARE(error->localizedDescription, description);
-        QCOMPARE(storedOnDisk(), QVariant(QStringLiteral("1.0.3")));
+        const bool installs = !present || stored != QVariant(QString(contract::kVersion));
+        QCOMPARE(ensure(), QStringList{error});
+        const QList<QStringList> expectedRuns{{kHelper, QStringLiteral("--install")}};
+        QCOMPARE(runner.runs, installs ? expectedRuns : QList<QStringList>());
+        QCOMPARE(onDisk(), error.isEmpty() ? QVariant(QString(contract::kVersion)) : stored);
+        // The next call asks again only after a failure.
+        QCOMPARE(ensure(), QStringList{QString()});
+        QCOMPARE(runner.runs.size(), (installs ? 1 : 0) + (error.isEmpty() ? 0 : 1));
+        QCOMPARE(onDisk(), QVariant(QString(contract::kVersion)));
+    }
 
-        QVERIFY(!ensure());
-        QCOMPARE(m_runner->runs.size(), 2);
-        QCOMPARE(storedOnDisk(), QVariant(kRequired));
+    // pkexec, by its absolute path only (PATH and the working folder are the user's), gets the
+    // program, then its arguments; its exit status (none for a crash) and standard error come
+    // back. Nobody is asked to run, as root, a program someone other than root could have put
+    // there or could still swap. ABOVE is a folder of root's own, holding the program bin/helper.
+    void pkexecRun_data() {
+        QTest::addColumn<QString>("pkexec"); // its script, or missing, plain (file) or bare name
+        QTest::addColumn<QString>("setup");  // shell commands, run first
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("outcome");
+        const auto row = [](const char* name, const char* pkexec, const char* setup,
+                            const char* program, const char* outcome) {
+            QTest::newRow(name) << QString::fromUtf8(pkexec) << QString::fromUtf8(setup)
+                                << QString::fromUtf8(program) << QString::fromUtf8(outcome);
+        };
+        const char* helper = "ABOVE/bin/helper";
+        row("success", "exit 0", "", helper, "finished 0 ");
+        row("install step failed", "printf 'cannot write: \\342\\234\\227\\n' >&2; exit 1", "",
+            helper, "finished 1 cannot write: ✗\n");
+        row("crashed", "kill -SEGV $$", "", helper, "finished -1 ");
+        row("pkexec missing", "missing", "", helper, "missing");
+        row("pkexec not executable", "plain", "", helper, "missing");
+        row("pkexec by a bare name, on PATH and here", "bare name", "", helper, "missing");
+        row("root's own, below a sticky folder anyone may write to", "exit 0", "chmod 1777 ABOVE",
+            helper, "finished 0 ");
+        row("program missing", "exit 0", "", "ABOVE/bin/nothing",
+            "refused ABOVE/bin/nothing does not exist");
+        row("another user's program", "exit 0", "chown nobody ABOVE/bin/helper", helper,
+            "refused ABOVE/bin/helper belongs to user 65534, not root");
+        row("a program others may change, sticky or not", "exit 0", "chmod 1777 ABOVE/bin/helper",
+            helper, "refused group or others may write to ABOVE/bin/helper");
+        row("in a folder anyone may write to", "exit 0", "chmod 0777 ABOVE/bin", helper,
+            "refused group or others may write to ABOVE/bin");
+        row("through a symbolic link", "exit 0", "ln -s bin ABOVE/link", "ABOVE/link/helper",
+            "refused ABOVE/link is a symbolic link");
+    }
+
+    void pkexecRun() {
+        QFETCH(QString, pkexec);
+        QFETCH(QString, setup);
+        QFETCH(QString, program);
+        QFETCH(QString, outcome);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to build folders of root's own");
+        QTemporaryDir above;
+        const auto fill = [&](QString text) {
+            return text.replace(QStringLiteral("ABOVE"), above.path());
+        };
+        const QString helper = above.filePath(QStringLiteral("bin/helper"));
+        const QString script = m_dir.filePath(QStringLiteral("pkexec"));
+        const QString arguments = m_dir.filePath(QStringLiteral("arguments"));
+        QFile::remove(arguments);
+        QVERIFY(QDir(above.path()).mkpath(QStringLiteral("bin")) && writeScript(helper, "") &&
+                QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)));
+        QVERIFY(writeScript(
+            script, "printf '%s\\n' \"$@\" >'" + arguments.toUtf8() + "'\n" + pkexec.toUtf8(),
+            pkexec != u"plain"));
+        QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), fill(setup)}),
+                 0);
+        // Where a bare name would be found: on PATH, and in the working folder.
+        qputenv("PATH", m_dir.path().toUtf8() + ':' + qgetenv("PATH"));
+        QDir::setCurrent(m_dir.path());
+        const QString authorizer = pkexec == u"bare name" ? QStringLiteral("pkexec")
+                                   : pkexec == u"missing" ? script + u'x'
+                                                          : script;
+        const Outcome result =
+            PkexecRunner(authorizer).run(fill(program), {QStringLiteral("--install")});
+        QCOMPARE(
+            result.kind == Kind::AuthorizerMissing ? QStringLiteral("missing")
+            : result.kind == Kind::ProgramRefused
+                ? QStringLiteral("refused ") +
+                      result.standardError.section(QStringLiteral(" as root: "), 1)
+                : QStringLiteral("finished %1 %2").arg(result.exitCode).arg(result.standardError),
+            fill(outcome));
+        QFile file(arguments);
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString(),
+                 result.kind == Kind::Finished ? fill(program) + QStringLiteral("\n--install\n")
+                                               : QString());
+    }
+
+    // The job is present when its exact name is activatable or owned. A user whose settings lack
+    // the helper's version starts the application: the package's own helper, recognised on a tree
+    // laid out as the package lays it out, counts as installed; anything else leaves the install
+    // step to ask for a password. The files are checked before Ping, which would start a helper
+    // that is not the package's.
+    void packagedHelper_data() {
+        QTest::addColumn<QString>("breakage"); // run by sh in the tree
+        QTest::addColumn<QString>("helper");   // owned, activatable, similar (name) or old
+        QTest::addColumn<bool>("recognised");
+        QTest::addColumn<int>("pings");
+        const auto row = [](const char* name, const char* breakage, const char* helper = "owned",
+                            bool recognised = false, int pings = 0) {
+            QTest::newRow(name) << QString::fromLatin1(breakage) << QString::fromLatin1(helper)
+                                << recognised << pings;
+        };
+        row("the package's own", "", "owned", true, 1);
+        row("activatable, but its program is not there", "", "activatable");
+        row("only a similar name owned", "", "similar");
+        row("helper of another version", "", "old", false, 1);
+        row("activation file is a symbolic link", "mv $S s && ln -s $PWD/s $S");
+        row("activation file writable by its group", "chmod g+w $S");
+        row("activation file names another service", "sed -i s/^Name=.*/\\&.old/ $S");
+        row("program is not root's", "chown 65534 $P");
+        row("copy in /usr/local wins on the bus",
+            "mkdir -p usr/local/share/dbus-1/system-services && cp $S usr/local/${S#usr/}");
+        row("copy's unit wins with systemd", "mkdir -p etc/systemd/system && ln -s /dev/null "
+                                             "etc/systemd/system/fernpoint-helper.service");
+    }
+
+    void packagedHelper() {
+        QFETCH(QString, breakage);
+        QFETCH(QString, helper);
+        QFETCH(bool, recognised);
+        QFETCH(int, pings);
+        QTemporaryDir tree;
+        const QString service =
+            QStringLiteral("usr/share/dbus-1/system-services/%1.service").arg(contract::kBusName);
+        const QString program = QStringLiteral("usr/libexec/fernpoint/fernpoint-helper");
+        QProcess shell;
+        shell.setWorkingDirectory(tree.path());
+        shell.setProcessChannelMode(QProcess::ForwardedChannels);
+        shell.start(QStringLiteral("sh"),
+                    {QStringLiteral("-ec"),
+                     QStringLiteral("S=%1 P=%2; umask 022; mkdir -p $(dirname $S) $(dirname $P)\n"
+                                    "printf '[D-BUS Service]\\nName=%3\\nExec=/%2\\n' >$S\n"
+                                    "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n")
+                             .arg(service, program, contract::kBusName) +
+                         breakage});
+        QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
+        QTemporaryDir services;
+        if (helper == u"activatable")
+            QVERIFY(
+                QFile::copy(tree.filePath(service),
+                            services.filePath(contract::kBusName + QStringLiteral(".service"))));
+        test::PrivateBus bus(test::PrivateBus::Options{{services.path()}});
+        const QString name = QString::fromLatin1(QTest::currentDataTag());
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), name);
+        test::ScriptedHelper scripted(bus.address());
+        if (helper == u"old")
+            scripted.setReply(QStringLiteral("Ping"), {QStringList{QStringLiteral("1.0.3")}});
+        else if (helper != u"owned")
+            scripted.releaseName();
+        if (helper == u"similar")
+            QVERIFY(connection.registerService(contract::kBusName + QStringLiteral(".old")));
+        PackagedHelper::System system; // the machine's own bus, not a private one
+        system.root = tree.path();
+        system.rootUid = ::geteuid();
+        DBusHelperJobProbe probe(connection, system);
+        QCOMPARE(probe.isHelperJobPresent(), helper != u"similar");
+        QSettings settings(tree.filePath(QStringLiteral("fernpoint.conf")), QSettings::IniFormat);
+        FakeRunner runner;
+        runner.next = Outcome{Kind::Finished, 126, {}};
+        HelperInstaller(probe, runner, settings, kHelper)
+            .ensureHelperInstalled([](const std::optional<InstallError>&) {});
+        QDBusConnection::disconnectFromBus(name);
+
+        QCOMPARE(runner.runs.size(), recognised ? 0 : 1);
+        QCOMPARE(settings.value(kKey),
+                 recognised ? QVariant(QString(contract::kVersion)) : QVariant());
+        QCOMPARE(scripted.calls().size(), pings);
     }
 };
 

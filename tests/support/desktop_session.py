@@ -290,7 +290,7 @@ class DesktopSession:
 
     def set_helper_reply(self, method, ok=True, texts=(), is_running=False, delay_ms=0,
                          behaviour="answer"):
-        """What the helper answers to every later call of method (see ScriptedHelperProcess.h)."""
+        """What the helper answers to every later call of method (see ScriptedHelper.h)."""
         import dbus
         script = dbus.Dictionary({"ok": dbus.Boolean(ok),
                                   "texts": dbus.Array(list(texts), signature="s"),
