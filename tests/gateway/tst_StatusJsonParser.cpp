@@ -62,8 +62,6 @@ private Q_SLOTS:
                                 << QString();
         };
         reply("empty text", "", Kind::Unparseable, "❌ status JSON parse error: illegal value");
-        reply("cut off", "{\"data\":{", Kind::Unparseable,
-              "❌ status JSON parse error: unterminated object");
         reply("array", "[{\"data\":{}}]", Kind::NotAnObject);
         reply("ok false", R"({"ok":false,"error":"core not found","data":{}})", Kind::ReportedError,
               "status error: core not found");
@@ -85,18 +83,14 @@ private Q_SLOTS:
              R"(cidr="10.8.0.2/24"; port=20619; state="running"; peers=3; )"
              R"(policy="1970-01-02 00:00:00"; nat=1; mgmt=10.8.0.1/24,10.9.0.1/24; )"
              R"(endpoints=198.51.100.7:20619:ok,[2001:db8::1]:1:down)");
-        data("Connected with a capital", R"({"conn_state":"Connected"})", R"(text="Connected")");
-        data("texts: empty is present, other types absent",
-             R"({"network_name":"","network_desc":null,"address_cidr":["a"],"state":true})",
-             R"(name="")");
+        data("texts: as they are, empty is present, other types absent",
+             R"({"conn_state":"Connected","network_name":"","network_desc":null,"state":true})",
+             R"(text="Connected"; name="")");
         data("integers: written as a double", R"({"listen_port":8080.0})", "port=8080");
         data("integers: a fraction, a string", R"({"listen_port":8080.5,"peers":"3"})");
-        data("integers: int64 exact", R"({"peers":9223372036854775807})",
-             "peers=9223372036854775807");
         data("integers: beyond int64", R"({"peers":9223372036854775808})");
         data("booleans are strict", R"({"Nat":1})");
         data("policy time 0", R"({"last_policy_at":0})");
-        data("policy time far in the future", R"({"last_policy_at":9223372036854775807})");
         data(
             "endpoints: unusable elements skipped",
             R"({"endpoints":[{"endpoint":"x:1","ok":true},{},{"endpoints":5},{"endpoints":"b:2","ok":true}]})",

@@ -33,8 +33,6 @@ private Q_SLOTS:
         refused("desc missing in the second entry",
                 "[" + entry("a", "1") + R"(,{"networkID":"b","name":"","lastUsedAt":1}])",
                 "entry 1: member \"desc\" is missing");
-        refused("name null", R"([{"networkID":"a","name":null,"desc":"","lastUsedAt":1}])",
-                "entry 0: member \"name\" is not a string");
         refused("time a string", "[" + entry("a", "\"1\"") + "]",
                 "entry 0: member \"lastUsedAt\" is not a number");
     }
@@ -79,8 +77,6 @@ private Q_SLOTS:
         // Values as a writer of shortest round-trip numbers puts them in the file come back as
         // they were; any other spelling of the same double comes back as that same double.
         QTest::newRow("17 significant digits") << QByteArray("244855963.33333334") << true;
-        QTest::newRow("needs all 17 digits") << QByteArray("0.30000000000000004") << true;
-        QTest::newRow("negative, before 2001") << QByteArray("-31536000.25") << true;
         QTest::newRow("more digits than a double holds")
             << QByteArray("734567890.12345678") << false;
         QTest::newRow("exponent form") << QByteArray("7.345678901234567e8") << false;
