@@ -12,6 +12,10 @@
 
 #include <memory>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace fernpoint;
 using namespace Qt::StringLiterals;
 using Profiles = QList<NetworkProfile>;
@@ -40,6 +44,19 @@ QByteArray readFile(const QString& path) {
 bool writeFile(const QString& path, const QByteArray& content) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// Root reads any file whatever its permission bits. Without these capabilities, dropped from the
+// calling thread only, it is refused like any other user.
+bool setReadOverride(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    if (syscall(SYS_capget, &header, caps) != 0)
+        return false;
+    const quint32 bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    caps[0].effective =
+        on ? caps[0].effective | (caps[0].permitted & bits) : caps[0].effective & ~bits;
+    return syscall(SYS_capset, &header, caps) == 0;
 }
 
 } // namespace
@@ -160,20 +177,37 @@ private Q_SLOTS:
         QCOMPARE(g_log, QStringList());
     }
 
+    void unreadableFileIsKeptAside_data() {
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<int>("copiesAlready"); // earlier copies with the same time stamp
+        QTest::addColumn<QString>("description");
+        QTest::newRow("not a list of entries, two copies of that second exist")
+            << true << 2 << u"entry 0 is not an object"_s;
+        // It cannot be copied, but it can still be moved out of the way of the next save.
+        QTest::newRow("unreadable for its user") << false << 0 << u"Permission denied"_s;
+    }
     void unreadableFileIsKeptAside() {
-        // Named after the clock's time, in UTC (the tests run in UTC), next to earlier copies.
+        QFETCH(bool, readable);
+        QFETCH(int, copiesAlready);
+        QFETCH(QString, description);
+        // Named after the clock's time, in UTC (the tests run in UTC).
         const QString base = filePath() + u".corrupt-20240510-021320"_s;
-        QVERIFY(QDir().mkpath(m_folder) && writeFile(base, "earlier") &&
-                writeFile(base + u"-2"_s, "earlier"));
-        auto store = openStore("[1]");
-        QCOMPARE(g_log, QStringList{kLoadFailed + u"entry 0 is not an object (kept as "_s + base +
-                                    u"-3)"_s});
+        const QStringList names{base, base + u"-2"_s, base + u"-3"_s};
+        QVERIFY(QDir().mkpath(m_folder) && writeFile(filePath(), "[1]"));
+        for (int i = 0; i < copiesAlready; ++i)
+            QVERIFY(writeFile(names.at(i), "earlier"));
+        QVERIFY(readable || (QFile::setPermissions(filePath(), {}) && setReadOverride(false)));
+        auto store = openStore();
+        QVERIFY(setReadOverride(true));
+        const QString kept = names.at(copiesAlready);
+        QCOMPARE(g_log, QStringList{kLoadFailed + description + u" (kept as "_s + kept + u')'});
         QVERIFY(store->profiles().isEmpty());
         store->upsertProfile(kOtherId, std::nullopt, std::nullopt);
         store->flush();
-        QCOMPARE(readFile(base + u"-3"_s), QByteArray("[1]"));
+        QCOMPARE(readFile(kept), QByteArray("[1]"));
         QCOMPARE(readFile(filePath()), encodeProfiles({{kOtherId, QString(), QString(), kNow}}));
-        QCOMPARE(readFile(base) + readFile(base + u"-2"_s), QByteArray("earlierearlier"));
+        for (int i = 0; i < copiesAlready; ++i)
+            QCOMPARE(readFile(names.at(i)), QByteArray("earlier"));
         QCOMPARE(g_log.size(), 1);
     }
 
