@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -81,16 +80,23 @@ private Q_SLOTS:
         m_folder = m_home->dataHome() + u"/FernPoint"_s;
     }
 
-    void userStoreLivesInTheDataFolder() {
+    void userStoreReadsAnotherWritersFile() {
+        // Read leniently, and rewritten at once in the store's own form.
+        QVERIFY(
+            QDir().mkpath(m_folder) &&
+            writeFile(filePath(),
+                      "[\n {\"networkID\": \"0123456789abcdef\", \"name\": \"Lab\",\n"
+                      "  \"desc\": \"\", \"lastUsedAt\": 244855963.33333334, \"x\": [1]}\n]\n"));
         NetworkProfileStore store;
-        QCOMPARE(store.filePath(), filePath());
-        QVERIFY(QFileInfo(m_folder).isDir() && !QFileInfo::exists(filePath()));
+        store.flush();
+        QCOMPARE(readFile(filePath()),
+                 QByteArray("[{\"desc\":\"\",\"lastUsedAt\":244855963.33333334,"
+                            "\"name\":\"Lab\",\"networkID\":\"0123456789abcdef\"}]"));
         // The real clock counts from 2001: a recent time is well past 700 million seconds.
         const double before = NetworkProfileStore::currentTime();
         store.upsertProfile(kId, std::nullopt, std::nullopt);
-        store.flush();
         QVERIFY(before > 700000000.0 && store.profiles().first().lastUsedAt >= before);
-        QCOMPARE(decodeProfiles(readFile(filePath())).profiles, store.profiles());
+        QCOMPARE(store.profiles().first().name, u"Lab"_s);
         QCOMPARE(g_log, QStringList());
     }
 
@@ -163,18 +169,6 @@ private Q_SLOTS:
         QCOMPARE(store->mostRecentProfile()->name, u"38"_s);
         store->setProfiles({});
         QCOMPARE(store->mostRecentProfile(), std::nullopt);
-    }
-
-    void fileOfAnotherWriterIsRewrittenAtOnce() {
-        auto store = openStore(
-            "[\n {\"networkID\": \"0123456789abcdef\", \"name\": \"Lab\", \"desc\": \"\",\n"
-            "  \"lastUsedAt\": 244855963.33333334, \"extra\": [1, 2]}\n]\n");
-        store->flush();
-        QCOMPARE(store->profiles(), (Profiles{{kId, u"Lab"_s, QString(), 244855963.33333334}}));
-        QCOMPARE(readFile(filePath()),
-                 QByteArray("[{\"desc\":\"\",\"lastUsedAt\":244855963.33333334,"
-                            "\"name\":\"Lab\",\"networkID\":\"0123456789abcdef\"}]"));
-        QCOMPARE(g_log, QStringList());
     }
 
     void unreadableFileIsKeptAside_data() {
