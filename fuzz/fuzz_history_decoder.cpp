@@ -1,5 +1,5 @@
 // The history file decoder on arbitrary bytes: never crashes, and whatever it accepts is written
-// back by the encoder in a form that decodes to the same entries.
+// back by the encoder as strict JSON that decodes to the same entries.
 #include "FuzzCheck.h"
 #include "NetworkProfileCodec.h"
 
@@ -16,6 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const QByteArray encoded = encodeProfiles(*decoded.profiles);
+    // Checked apart from the decoder too, which lets raw control characters through: the compact
+    // form has no whitespace, and JSON allows no raw control character inside a string.
+    for (const char c : encoded)
+        FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
     const DecodeResult again = decodeProfiles(encoded);
     FUZZ_CHECK(again.profiles.has_value());
     FUZZ_CHECK(*again.profiles == *decoded.profiles);

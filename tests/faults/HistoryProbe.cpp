@@ -1,12 +1,8 @@
-// fernpoint-history-probe <folder> <network ID>
-//   Opens the history store in <folder>, records <network ID> once, and prints what happened, one
-//   line each: every line the store logged, then "profiles <n>" (the store's count in memory).
 // fernpoint-history-probe <folder> --replace-with <count>
 //   Opens the history store in <folder>, waits for its first save, prints "changing", replaces the
 //   history with <count> entries and saves that, printing "saving" and "saved" around each save.
 //
-// tst_HistoryFaults runs it as another user, in a mount namespace of its own, or kills it during
-// a save.
+// tst_HistoryFaults kills it during a save.
 
 #include "NetworkProfileStore.h"
 
@@ -53,18 +49,6 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() == 4 && arguments.at(2) == QLatin1StringView("--replace-with"))
         return replaceHistory(arguments.at(1), arguments.at(3).toInt());
-    if (arguments.size() != 3) {
-        std::fputs("usage: fernpoint-history-probe <folder> <network ID>\n"
-                   "       fernpoint-history-probe <folder> --replace-with <count>\n",
-                   stderr);
-        return 2;
-    }
-    qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString& message) { print(message); });
-    fernpoint::NetworkProfileStore store(arguments.at(1), fixedClock);
-    store.flush(); // a stored file is rewritten at once: one save, one line
-    store.upsertProfile(arguments.at(2), QStringLiteral("Probe"), std::nullopt);
-    store.flush();
-    print(QStringLiteral("profiles %1").arg(store.profiles().size()));
-    return 0;
+    std::fputs("usage: fernpoint-history-probe <folder> --replace-with <count>\n", stderr);
+    return 2;
 }
