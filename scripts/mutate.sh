@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Mutation check: applies each small fault in scripts/mutants/ to the source tree, one at a time,
-# rebuilds incrementally, runs only the tests that own the code, and prints which faults the tests
-# caught (killed) and which they missed (survived).
+# rebuilds only what the tests that own the code run, runs those tests, and prints which faults
+# they caught (killed) and which they missed (survived).
 #   scripts/mutate.sh                     every mutant, in build-mutate/
 #   scripts/mutate.sh NAME...             only these (file names with or without .patch)
 #   BUILD_DIR=dir scripts/mutate.sh       another build folder
@@ -10,7 +10,7 @@
 #   fault: <the mistake, in words>
 # Not part of the test command: it is a tool, like the benchmarks.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 build_dir=${BUILD_DIR:-build-mutate}
 mutants=()
@@ -25,6 +25,19 @@ if [ ! -f "$build_dir/build.ninja" ]; then
 fi
 echo "mutate: building the unchanged tree in $build_dir"
 cmake --build "$build_dir" -j "$(nproc)" >/dev/null || { echo "mutate: the unchanged tree does not build"; exit 1; }
+
+# The build targets of the tests matching a CTest expression: each test program with what it
+# depends on, or everything when a test is a script that runs the installed programs.
+targets_of() {
+  ctest --test-dir "$build_dir" -N -R "$1" --show-only=json-v1 | python3 -c '
+import json, os, sys
+build = os.path.realpath(sys.argv[1]) + "/"
+names = set()
+for test in json.load(sys.stdin)["tests"]:
+    program = os.path.realpath(test.get("command", [""])[0])
+    names.add(os.path.basename(program) if program.startswith(build) else "all")
+print(" ".join(["all"] if "all" in names else sorted(names)))' "$build_dir"
+}
 
 applied=""
 revert() { [ -n "$applied" ] && git apply -R "$applied" && applied=""; }
@@ -44,7 +57,8 @@ for mutant in "${mutants[@]}"; do
     result="does not apply"; broken=$((broken + 1))
   else
     applied=$mutant
-    if ! cmake --build "$build_dir" -j "$(nproc)" >/dev/null 2>&1; then
+    # shellcheck disable=SC2046 # one word per target
+    if ! cmake --build "$build_dir" -j "$(nproc)" --target $(targets_of "$tests") >/dev/null 2>&1; then
       result="does not build"; broken=$((broken + 1))
     elif ctest --test-dir "$build_dir" -R "$tests" -j 2 --timeout 180 --stop-on-failure \
            >"$build_dir/mutant-$name.log" 2>&1; then
