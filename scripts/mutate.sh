@@ -36,7 +36,7 @@ for mutant in "${mutants[@]}"; do
   name=$(basename "$mutant" .patch)
   tests=$(sed -n 's/^tests: //p' "$mutant" | head -n 1)
   fault=$(sed -n 's/^fault: //p' "$mutant" | head -n 1)
-  if [ -z "$tests" ] || ! ctest --test-dir "$build_dir" -N -R "$tests" | grep -q 'Test *#'; then
+  if [ -z "$tests" ] || ! ctest --test-dir "$build_dir" -N -R "$tests" | grep -c 'Test *#' >/dev/null; then
     result="no tests"; broken=$((broken + 1))
   elif ! git apply "$mutant" 2>/dev/null; then
     result="does not apply"; broken=$((broken + 1))

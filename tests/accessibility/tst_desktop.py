@@ -1,10 +1,9 @@
-"""The real fernpoint on a private desktop, as the desktop and assistive technology see it: first its
-tray item, menu (com.canonical.dbusmenu) and notices, through a StatusNotifierWatcher and a
-notification server (python3-dbusmock), with the window in Japanese and the process in English;
-then the window through AT-SPI alone, as a screen reader or voice control drives it.
-
-    tst_desktop.py FERNPOINT SCRIPTED_HELPER VERSION        exits 77, saying why, when it cannot run
-"""
+# The real fernpoint on a private desktop, as the desktop and assistive technology see it: first its
+# tray item, menu (com.canonical.dbusmenu) and notices, through a StatusNotifierWatcher and a
+# notification server (python3-dbusmock), with the window in Japanese and the process in English;
+# then the window through AT-SPI alone, as a screen reader or voice control drives it.
+#
+#     tst_desktop.py FERNPOINT SCRIPTED_HELPER VERSION        exits 77, saying why, when it cannot run
 import json
 import os
 import subprocess
@@ -33,8 +32,8 @@ def status_json(connected, name="Fern Lab", **more):
         **more}})
 
 
+# A third of the pixels or more stand out 3:1 against a white and against a black panel.
 def readable_on_light_and_dark(width, height, argb):
-    """A third of the pixels or more stand out 3:1 against a white and against a black panel."""
     def lum(c):
         c /= 255
         return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
@@ -125,14 +124,27 @@ def tray_and_notices(desktop, bus):
     time.sleep(0.5)
     assert len(notices_sent()) == 1 and not monitor.stdout.read(), "a poll was announced"
 
+    # The user's own disconnect is no loss; connecting again is announced again. Each command
+    # answers late, so that the status scripted meanwhile is the one that follows it.
+    for entry, command, connected, state, tooltip in (
+            ("切断", "StopGateway", False, "disconnected", "未接続"),
+            (label(4), "StartGateway", True, "connected", f"接続済み · {label(4)}")):
+        desktop.set_helper_reply(command, delay_ms=1000)
+        click(entry)
+        assert wait_for(lambda: properties()["IconName"] == "fernpoint-busy-symbolic")
+        desktop.set_helper_reply("GatewayStatus", texts=[status_json(connected)],
+                                 is_running=connected)
+        wait_state(f"fernpoint-{state}-symbolic", tooltip)
+    assert notice(1)[1:4] == (1, "com.lunacore.fernpoint", "接続済み")
+
     # Lost without asking, then a failed connect from the menu while hidden, recorded in the
     # history as the window's button records it; each notice replaces the last (the mock's 1).
     desktop.set_helper_reply("GatewayStatus", texts=[status_json(False)], is_running=False)
-    assert notice(1)[1:4] == (1, "com.lunacore.fernpoint", "接続が切れました")
+    assert notice(2)[1:4] == (1, "com.lunacore.fernpoint", "接続が切れました")
     wait_state("fernpoint-disconnected-symbolic", "未接続")
     desktop.set_helper_reply("StartGateway", ok=False, texts=["core refused"])
     click(label(3))
-    _, replaces, _, summary, body = notice(2)
+    _, replaces, _, summary, body = notice(3)
     assert (replaces, summary) == (1, "接続できませんでした") and "core refused" in body
     with open(desktop.data_file("networks.json")) as history:
         assert max(json.load(history), key=lambda p: p["lastUsedAt"])["networkID"] == IDS[3]
@@ -142,15 +154,13 @@ def tray_and_notices(desktop, bus):
     # With the window shown, the user sees the failure there: no notice.
     click(SHOW_HIDE)
     click(f"{label(3)} に接続")
-    assert wait_for(lambda: len(desktop.helper_calls("StartGateway")) == 3)
+    assert wait_for(lambda: len(desktop.helper_calls("StartGateway")) == 4)
     time.sleep(1)
-    assert len(notices_sent()) == 3
+    assert len(notices_sent()) == 4
     return process
 
 
-class Window:
-    """The application's accessibility tree, as pyatspi sees it."""
-
+class Window:  # the application's accessibility tree, as pyatspi sees it
     def __init__(self, pyatspi, app):
         from gi.repository import GLib
         self.pyatspi, self.app, self.context = pyatspi, app, GLib.MainContext.default()
@@ -174,12 +184,11 @@ class Window:
         return found
 
     def find(self, role, name=None, root=None):
-        return self.pyatspi.findDescendant(root or self.app, lambda o: o is not None and (
-            o.getRoleName() == role and name in (None, o.name)))
+        return next(iter(self.find_all(role, root, name)), None)
 
-    def find_all(self, role, root=None):
-        return self.pyatspi.findAllDescendants(root or self.app,
-                                               lambda o: o is not None and o.getRoleName() == role)
+    def find_all(self, role, root=None, name=None):
+        return self.pyatspi.findAllDescendants(root or self.app, lambda o: o is not None and (
+            o.getRoleName() == role and name in (None, o.name)))
 
     def has(self, accessible, state):
         return accessible.getState().contains(getattr(self.pyatspi, f"STATE_{state}"))
@@ -228,7 +237,7 @@ def assistive_technology(desktop, process):
     field.queryEditableText().setTextContents(TYPED)
     desktop.set_helper_reply("StartGateway", delay_ms=300)  # the next status is the one below
     w.act(main, "Press")
-    w.until(lambda: len(desktop.helper_calls("StartGateway")) == 4, "StartGateway")
+    w.until(lambda: len(desktop.helper_calls("StartGateway")) == 5, "StartGateway")
     assert desktop.helper_calls("StartGateway")[-1]["arguments"] == [TYPED, False]
     desktop.set_helper_reply("GatewayStatus", is_running=True, texts=[status_json(
         True, network_desc="Test bench", listen_port=20619, peers=3)])
@@ -272,7 +281,8 @@ def assistive_technology(desktop, process):
 
 
 def main(app, helper, version):
-    with DesktopSession(app, helper, version) as desktop:
+    desktop = DesktopSession(app, helper, version)
+    try:
         desktop.start()
         with open(desktop.data_file("networks.json"), "w") as history:
             json.dump([{"networkID": i, "name": n, "desc": "", "lastUsedAt": 7e8 + k}
@@ -287,8 +297,9 @@ def main(app, helper, version):
         for name in (WATCHER, "org.freedesktop.Notifications"):
             if not wait_for(lambda: bus.name_has_owner(name)):
                 raise Unavailable(f"python3-dbusmock did not take {name}")
-        process = tray_and_notices(desktop, bus)
-        assistive_technology(desktop, process)
+        assistive_technology(desktop, tray_and_notices(desktop, bus))
+    finally:
+        desktop.close()
 
 
 if __name__ == "__main__":

@@ -1,10 +1,10 @@
-"""A private desktop for tests that drive the real fernpoint binary: private session and system
-buses, an Xvfb display, the accessibility bus, the scripted helper on the system bus, and a home
-in which the helper counts as installed, all in one temporary folder that close() removes with
-every process it started. fernpoint runs with a /tmp of its own (unshare, so root), so its
-one-instance lock is never the machine's. A missing piece raises Unavailable with the reason.
-Run it with the system's /usr/bin/python3 (python3-dbus, python3-pyatspi).
-"""
+# A private desktop for tests that drive the real fernpoint binary: private session and system
+# buses, an Xvfb display, the accessibility bus, the scripted helper on the system bus, and a home
+# in which the helper counts as installed, all in one temporary folder that close() removes with
+# every process it started. fernpoint runs with a /tmp of its own (unshare, so root), so its
+# one-instance lock is never the machine's. A missing piece raises Unavailable with the reason.
+# Run it with the system's /usr/bin/python3 (python3-dbus, python3-pyatspi).
+
 
 import json
 import os
@@ -23,12 +23,12 @@ BUS_CONFIG = """<busconfig><type>fernpoint-test</type><listen>unix:path={}</list
 <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/></policy></busconfig>"""
 
 
-class Unavailable(Exception):
-    """Something the session needs is missing on this machine; the message says what."""
+class Unavailable(Exception):  # something the session needs is missing; the message says what
+    pass
 
 
+# Polls condition() until it returns something true; returns that, or None at the timeout.
 def wait_for(condition, timeout=10.0):
-    """Polls condition() until it returns something true; returns that, or None at the timeout."""
     deadline = time.monotonic() + timeout
     while not (value := condition()) and time.monotonic() < deadline:
         time.sleep(0.05)
@@ -49,12 +49,6 @@ class DesktopSession:
         self.env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
         self._processes = []
         self._system_connection = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def start(self):
         for program in ("dbus-daemon", "Xvfb", BUS_LAUNCHER, self.app_path, self.helper_path):
@@ -100,7 +94,7 @@ class DesktopSession:
                     f"--print-address={write}"], pass_fds=(write,), stderr=subprocess.DEVNULL)
         os.close(write)
         with os.fdopen(read) as addresses:
-            return addresses.readline().strip() or self._fail(f"the {name} bus did not start")
+            return addresses.readline().strip()
 
     def _display(self):
         for _ in range(20):
@@ -118,11 +112,7 @@ class DesktopSession:
                 if ready.readline().strip():
                     return f":{number}"
             self._stop(self._processes.pop())
-        self._fail("Xvfb did not start on any free display")
-
-    @staticmethod
-    def _fail(reason):
-        raise Unavailable(reason)
+        raise Unavailable("Xvfb did not start on any free display")
 
     @staticmethod
     def _connect(address):
@@ -133,25 +123,24 @@ class DesktopSession:
         self._system_connection = self._system_connection or self._connect(self.system_bus)
         return self._system_connection
 
+    # Starts a program on the private desktop; close() stops it with its children.
     def spawn(self, argv, env=None, **options):
-        """Starts a program on the private desktop; close() stops it with its children."""
         process = subprocess.Popen(argv, env={**self.env, **(env or {})},
                                    stdin=subprocess.DEVNULL, start_new_session=True, **options)
         self._processes.append(process)
         return process
 
+    # fernpoint with its accessibility bridge on, in a mount namespace with its own /tmp (the
+    # session's folder mounted back in place; the display is reached through its abstract socket).
     def start_app(self):
-        """fernpoint with its accessibility bridge on, in a mount namespace with its own /tmp
-        (the session's folder mounted back in place; the display is reached through its
-        abstract socket)."""
         script = ('exec 9<"$1" && mount -t tmpfs -o mode=1777 fernpoint-tmp /tmp && mkdir -p '
                   '"$1" && mount --no-canonicalize --bind /proc/self/fd/9 "$1" && exec 9<&- && shift && exec "$@"')
         return self.spawn(["unshare", "--mount", "--propagation", "private", "sh", "-c", script,
                            "sh", self.folder, self.app_path],
                           env={"QT_QPA_PLATFORM": "xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
 
+    # What the scripted helper answers to every later call of method.
     def set_helper_reply(self, method, ok=True, texts=(), is_running=False, delay_ms=0):
-        """What the scripted helper answers to every later call of method."""
         import dbus
         script = dbus.Dictionary({"ok": dbus.Boolean(ok),
                                   "texts": dbus.Array(list(texts), signature="s"),
@@ -161,8 +150,8 @@ class DesktopSession:
         self._system().get_object(HELPER_BUS_NAME, "/script").SetReply(
             method, script, dbus_interface=SCRIPT_INTERFACE)
 
+    # The calls of method the helper received, oldest first: [{"arguments": ...}].
     def helper_calls(self, method):
-        """The calls of method the helper received, oldest first: [{"arguments": ...}]."""
         script = self._system().get_object(HELPER_BUS_NAME, "/script")
         calls = json.loads(str(script.Calls(dbus_interface=SCRIPT_INTERFACE)))
         return [c for c in calls if c["method"] == method]
