@@ -258,8 +258,9 @@ def assistive_technology(desktop, process):
     listing = w.until(lambda: w.find("list", "Recent Networks"), "the open popover's list")
     items = w.until(lambda: len(w.find_all("list item", listing)) == 7 and
                     w.find_all("list item", listing), "seven history rows")
-    assert [i.name for i in items[:3]] == ["Fern Lab, Test bench", "Depot", "Fern Lab"]
-    assert [i.description for i in items[:3]] == [TYPED, IDS[3], IDS[4]]
+    assert [(i.name, i.description) for i in items[:5]] == [
+        ("Fern Lab, Test bench", TYPED), ("Depot", IDS[3]), ("Fern Lab", IDS[4]),
+        ("Harbor Mesh", IDS[5]), (IDS[2], IDS[2])]
     w.until(lambda: w.has(items[0], "FOCUSED") and items[0].name in w.focused,
             "the newest row current and announced")
     w.act(items[1], "SetFocus")

@@ -37,11 +37,13 @@ public:
 // Another process holding the lock, as a running first instance would.
 struct LockHolder : QProcess {
     explicit LockHolder(const QString& path) {
-        start(QStringLiteral("/usr/bin/python3"),
-              {QStringLiteral("-c"),
-               QStringLiteral("import fcntl, sys\nf = open(sys.argv[1], 'a')\n"
-                              "fcntl.lockf(f, fcntl.LOCK_EX)\nprint(flush=True)\nsys.stdin.read()"),
-               path});
+        if (!path.isEmpty())
+            start(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral(
+                       "import fcntl, sys\nf = open(sys.argv[1], 'a')\n"
+                       "fcntl.lockf(f, fcntl.LOCK_EX)\nprint(flush=True)\nsys.stdin.read()"),
+                   path});
     }
     ~LockHolder() override {
         closeWriteChannel();
@@ -81,75 +83,59 @@ class tst_AppDelegate : public QObject {
 private Q_SLOTS:
     void launchAgainstTheLockFile_data();
     void launchAgainstTheLockFile();
-    void helperCheckFailureLine();
     void windowShowsAndHides();
 };
 
 void tst_AppDelegate::launchAgainstTheLockFile_data() {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<bool>("terminates");
-    QTest::newRow("no file") << QStringLiteral("none") << false;
-    QTest::newRow("file left by a dead instance") << QStringLiteral("leftover") << false;
-    QTest::newRow("held by a running instance") << QStringLiteral("held") << true;
-    QTest::newRow("symbolic link: no guard") << QStringLiteral("symlink") << false;
-    QTest::newRow("cannot be opened: no guard") << QStringLiteral("unopenable") << false;
+    QTest::addColumn<QString>("line"); // printed by the helper check; empty: the launch ends
+    const QString installed = QStringLiteral("Helper installed");
+    QTest::newRow("no file") << QStringLiteral("none") << installed;
+    QTest::newRow("file left by a dead instance") << QStringLiteral("stale") << installed;
+    QTest::newRow("held by a running instance") << QStringLiteral("held") << QString();
+    QTest::newRow("symbolic link: no guard") << QStringLiteral("keep me") << installed;
+    QTest::newRow("cannot be opened: no guard") << QStringLiteral("unopenable") << installed;
+    QTest::newRow("the install fails: the launch goes on")
+        << QStringLiteral("none")
+        << QStringLiteral("❌ Helper install failed: AuthorizationCopyRights 失败: -60005");
 }
 
 void tst_AppDelegate::launchAgainstTheLockFile() {
     QFETCH(QString, situation);
-    QFETCH(bool, terminates);
+    QFETCH(QString, line);
     QTemporaryDir locks;
     QString lockPath = locks.filePath(QStringLiteral("com.fernpoint.lock"));
     const QString target = locks.filePath(QStringLiteral("target"));
-    std::unique_ptr<LockHolder> holder;
-    const auto write = [](const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    const auto read = [](const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    if (situation == QLatin1StringView("leftover")) {
-        QVERIFY(write(lockPath, "stale"));
-    } else if (situation == QLatin1StringView("held")) {
-        holder = std::make_unique<LockHolder>(lockPath);
-        QVERIFY(holder->locked());
-    } else if (situation == QLatin1StringView("symlink")) {
-        QVERIFY(write(target, "keep me") && QFile::link(target, lockPath));
-    } else if (situation == QLatin1StringView("unopenable")) {
+    QFile planted(situation == u"keep me" ? target : lockPath); // a stale file, or a link's target
+    if (situation == u"stale" || situation == u"keep me")
+        QVERIFY(planted.open(QIODevice::WriteOnly) && planted.write(situation.toUtf8()) > 0);
+    planted.close();
+    if (situation == u"keep me")
+        QVERIFY(QFile::link(target, lockPath));
+    if (situation == u"unopenable")
         lockPath = locks.filePath(QStringLiteral("missing/folder/com.fernpoint.lock"));
-    }
+    LockHolder holder(situation == u"held" ? lockPath : QString());
+    QVERIFY(situation != u"held" || holder.locked());
 
     DelegateRig rig(lockPath);
-    const AppDelegate::LaunchOutcome outcome = rig.delegate.applicationDidFinishLaunching();
-
+    if (line.startsWith(u'❌')) {
+        rig.probe.present = false;
+        rig.runner.outcome = {PrivilegedRunner::Outcome::Kind::Finished, 127, QString()};
+    }
+    const bool terminates = line.isEmpty();
+    QCOMPARE(rig.delegate.applicationDidFinishLaunching(),
+             terminates ? AppDelegate::LaunchOutcome::Terminate
+                        : AppDelegate::LaunchOutcome::Continue);
     QVERIFY(rig.instanceSignal.handler); // subscribed in every case, first
     // A second instance signals the first and goes before checking the helper.
-    QCOMPARE(outcome, terminates ? AppDelegate::LaunchOutcome::Terminate
-                                 : AppDelegate::LaunchOutcome::Continue);
     QCOMPARE(rig.instanceSignal.sent, terminates ? 1 : 0);
     QCOMPARE(rig.delegate.trayIcon() != nullptr, !terminates);
-    if (terminates)
-        QCOMPARE(rig.probe.calls, 0);
-    QCOMPARE(rig.lines,
-             terminates ? QStringList() : QStringList{QStringLiteral("Helper installed")});
+    QVERIFY(!terminates || rig.probe.calls == 0);
+    QCOMPARE(rig.lines, terminates ? QStringList() : QStringList{line});
     // Nothing is written to the lock file, nor through a link planted in its place.
-    QCOMPARE(read(situation == QLatin1StringView("symlink") ? target : lockPath),
-             situation == QLatin1StringView("symlink")    ? QByteArray("keep me")
-             : situation == QLatin1StringView("leftover") ? QByteArray("stale")
-                                                          : QByteArray());
-}
-
-void tst_AppDelegate::helperCheckFailureLine() {
-    QTemporaryDir locks;
-    DelegateRig rig(locks.filePath(QStringLiteral("lock")));
-    rig.probe.present = false;
-    rig.runner.outcome = {PrivilegedRunner::Outcome::Kind::Finished, 127, QString()};
-    QCOMPARE(rig.delegate.applicationDidFinishLaunching(), AppDelegate::LaunchOutcome::Continue);
-    QCOMPARE(rig.lines, QStringList{QStringLiteral(
-                            "❌ Helper install failed: AuthorizationCopyRights 失败: -60005")});
-    QVERIFY(rig.delegate.trayIcon()); // the launch goes on
+    planted.open(QIODevice::ReadOnly);
+    QCOMPARE(planted.readAll(),
+             situation == u"stale" || situation == u"keep me" ? situation.toUtf8() : QByteArray());
 }
 
 void tst_AppDelegate::windowShowsAndHides() {
