@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -132,7 +133,10 @@ void tst_AppDelegate::launchAgainstTheLockFile() {
     QCOMPARE(rig.delegate.trayIcon() != nullptr, !terminates);
     QVERIFY(!terminates || rig.probe.calls == 0);
     QCOMPARE(rig.lines, terminates ? QStringList() : QStringList{line});
-    // Nothing is written to the lock file, nor through a link planted in its place.
+    // Nothing is written to the lock file, nor through a link planted in its place, whose target
+    // keeps its mode too (a lock file of ours is made readable by its owner alone).
+    QCOMPARE(bool(QFileInfo(planted.fileName()).permissions() & QFileDevice::ReadOther),
+             situation == u"keep me");
     planted.open(QIODevice::ReadOnly);
     QCOMPARE(planted.readAll(),
              situation == u"stale" || situation == u"keep me" ? situation.toUtf8() : QByteArray());
