@@ -250,16 +250,6 @@ private Q_SLOTS:
         }
         QVERIFY(p.storedIds().size() == 3 && p.manager.networkID().isEmpty());
     }
-
-    void retranslatesWhileOpen() {
-        Popover p;
-        QVERIFY(p.open());
-        p.localizer.setAppLanguage(u"zhHans"_qs);
-        QCOMPARE(p.popover.findChild<QLabel*>(u"heading"_qs)->text(),
-                 p.localizer.text("history_title"));
-        QCOMPARE(p.rows().first()->deleteButton()->toolTip(),
-                 p.localizer.text("history_delete_one"));
-    }
 };
 
 QTEST_MAIN(tst_HistoryPopover)
