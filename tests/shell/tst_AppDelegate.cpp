@@ -9,16 +9,13 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace fernpoint;
 
@@ -39,40 +36,21 @@ public:
 };
 
 // Another process holding the lock, as a running first instance would.
-class LockHolder {
-public:
+struct LockHolder : QProcess {
     explicit LockHolder(const QString& path) {
-        int ready[2];
-        if (::pipe(ready) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT, 0644);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
-            (void)!::write(ready[1], &ok, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char ok = '0';
-        (void)!::read(ready[0], &ok, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-        m_locked = ok == '1';
+        if (!path.isEmpty())
+            start(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral(
+                       "import fcntl, sys\nf = open(sys.argv[1], 'a')\n"
+                       "fcntl.lockf(f, fcntl.LOCK_EX)\nprint(flush=True)\nsys.stdin.read()"),
+                   path});
     }
-    ~LockHolder() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
+    ~LockHolder() override {
+        closeWriteChannel();
+        waitForFinished();
     }
-    bool locked() const { return m_locked; }
-
-private:
-    pid_t m_pid = -1;
-    bool m_locked = false;
+    bool locked() { return waitForReadyRead(10000); }
 };
 
 struct DelegateRig {
@@ -106,77 +84,62 @@ class tst_AppDelegate : public QObject {
 private Q_SLOTS:
     void launchAgainstTheLockFile_data();
     void launchAgainstTheLockFile();
-    void helperCheckFailureLine();
     void windowShowsAndHides();
 };
 
 void tst_AppDelegate::launchAgainstTheLockFile_data() {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<bool>("terminates");
-    QTest::newRow("no file") << QStringLiteral("none") << false;
-    QTest::newRow("file left by a dead instance") << QStringLiteral("leftover") << false;
-    QTest::newRow("held by a running instance") << QStringLiteral("held") << true;
-    QTest::newRow("symbolic link: no guard") << QStringLiteral("symlink") << false;
-    QTest::newRow("cannot be opened: no guard") << QStringLiteral("unopenable") << false;
+    QTest::addColumn<QString>("line"); // printed by the helper check; empty: the launch ends
+    const QString installed = QStringLiteral("Helper installed");
+    QTest::newRow("no file") << QStringLiteral("none") << installed;
+    QTest::newRow("file left by a dead instance") << QStringLiteral("stale") << installed;
+    QTest::newRow("held by a running instance") << QStringLiteral("held") << QString();
+    QTest::newRow("symbolic link: no guard") << QStringLiteral("keep me") << installed;
+    QTest::newRow("cannot be opened: no guard") << QStringLiteral("unopenable") << installed;
+    QTest::newRow("the install fails: the launch goes on")
+        << QStringLiteral("none")
+        << QStringLiteral("❌ Helper install failed: AuthorizationCopyRights 失败: -60005");
 }
 
 void tst_AppDelegate::launchAgainstTheLockFile() {
     QFETCH(QString, situation);
-    QFETCH(bool, terminates);
+    QFETCH(QString, line);
     QTemporaryDir locks;
     QString lockPath = locks.filePath(QStringLiteral("com.fernpoint.lock"));
     const QString target = locks.filePath(QStringLiteral("target"));
-    std::unique_ptr<LockHolder> holder;
-    const auto write = [](const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    const auto read = [](const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    if (situation == QLatin1StringView("leftover")) {
-        QVERIFY(write(lockPath, "stale"));
-    } else if (situation == QLatin1StringView("held")) {
-        holder = std::make_unique<LockHolder>(lockPath);
-        QVERIFY(holder->locked());
-    } else if (situation == QLatin1StringView("symlink")) {
-        QVERIFY(write(target, "keep me") && QFile::link(target, lockPath));
-    } else if (situation == QLatin1StringView("unopenable")) {
+    QFile planted(situation == u"keep me" ? target : lockPath); // a stale file, or a link's target
+    if (situation == u"stale" || situation == u"keep me")
+        QVERIFY(planted.open(QIODevice::WriteOnly) && planted.write(situation.toUtf8()) > 0);
+    planted.close();
+    if (situation == u"keep me")
+        QVERIFY(QFile::link(target, lockPath));
+    if (situation == u"unopenable")
         lockPath = locks.filePath(QStringLiteral("missing/folder/com.fernpoint.lock"));
-    }
+    LockHolder holder(situation == u"held" ? lockPath : QString());
+    QVERIFY(situation != u"held" || holder.locked());
 
     DelegateRig rig(lockPath);
-    const AppDelegate::LaunchOutcome outcome = rig.delegate.applicationDidFinishLaunching();
-
+    if (line.startsWith(u'❌')) {
+        rig.probe.present = false;
+        rig.runner.outcome = {PrivilegedRunner::Outcome::Kind::Finished, 127, QString()};
+    }
+    const bool terminates = line.isEmpty();
+    QCOMPARE(rig.delegate.applicationDidFinishLaunching(),
+             terminates ? AppDelegate::LaunchOutcome::Terminate
+                        : AppDelegate::LaunchOutcome::Continue);
     QVERIFY(rig.instanceSignal.handler); // subscribed in every case, first
     // A second instance signals the first and goes before checking the helper.
-    QCOMPARE(outcome, terminates ? AppDelegate::LaunchOutcome::Terminate
-                                 : AppDelegate::LaunchOutcome::Continue);
     QCOMPARE(rig.instanceSignal.sent, terminates ? 1 : 0);
     QCOMPARE(rig.delegate.trayIcon() != nullptr, !terminates);
-    QCOMPARE(rig.runner.calls, 0);
-    if (terminates)
-        QCOMPARE(rig.probe.calls, 0);
-    QCOMPARE(rig.lines,
-             terminates ? QStringList() : QStringList{QStringLiteral("Helper installed")});
-    if (situation == QLatin1StringView("symlink")) {
-        QCOMPARE(read(target), QByteArray("keep me"));
-        QCOMPARE(QFile(target).permissions() & QFileDevice::WriteOther, QFileDevice::Permissions());
-    }
-    if (situation == QLatin1StringView("leftover"))
-        QCOMPARE(read(lockPath), QByteArray("stale")); // nothing is written to the lock file
-}
-
-void tst_AppDelegate::helperCheckFailureLine() {
-    QTemporaryDir locks;
-    DelegateRig rig(locks.filePath(QStringLiteral("lock")));
-    rig.probe.present = false;
-    rig.runner.outcome = {PrivilegedRunner::Outcome::Kind::Finished, 127, QString()};
-    QCOMPARE(rig.delegate.applicationDidFinishLaunching(), AppDelegate::LaunchOutcome::Continue);
-    QCOMPARE(rig.lines, QStringList{QStringLiteral(
-                            "❌ Helper install failed: AuthorizationCopyRights 失败: -60005")});
-    QVERIFY(rig.delegate.trayIcon()); // the launch goes on
+    QVERIFY(!terminates || rig.probe.calls == 0);
+    QCOMPARE(rig.lines, terminates ? QStringList() : QStringList{line});
+    // Nothing is written to the lock file, nor through a link planted in its place, whose target
+    // keeps its mode too (a lock file of ours is made readable by its owner alone).
+    QCOMPARE(bool(QFileInfo(planted.fileName()).permissions() & QFileDevice::ReadOther),
+             situation == u"keep me");
+    planted.open(QIODevice::ReadOnly);
+    QCOMPARE(planted.readAll(),
+             situation == u"stale" || situation == u"keep me" ? situation.toUtf8() : QByteArray());
 }
 
 void tst_AppDelegate::windowShowsAndHides() {

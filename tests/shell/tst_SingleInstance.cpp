@@ -1,6 +1,6 @@
-// Two real application processes on private buses: the second wakes the first and exits. They
-// use the machine's real lock file, so this test never runs alongside another that does. And the
-// lock file against another user, on a path of the test's own.
+// Two real application processes on private buses: the second wakes the first and exits. And the
+// lock file against another user. The test runs in a mount namespace with a /tmp of its own, so
+// the instances' lock file is never the machine's; that and acting as nobody need root.
 
 #include "HelperContract.h"
 #include "InstanceLock.h"
@@ -19,22 +19,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <sched.h>
+#include <sys/mount.h>
+
 namespace {
-
-const QString kLockPath = QStringLiteral("/tmp/com.fernpoint.lock");
-
-// True when some process holds the lock: a FernPoint of this machine is running.
-bool lockHeldByAnotherProcess() {
-    const int fd = ::open(QFile::encodeName(kLockPath).constData(), O_RDONLY | O_NOFOLLOW);
-    if (fd < 0)
-        return false;
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    const bool held = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
-}
 
 // One application process with everything it printed so far.
 struct AppProcess {
@@ -62,14 +51,22 @@ class tst_SingleInstance : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void secondInstanceWakesTheFirstAndExits();
     void anotherUserCannotTakeTheLock_data();
     void anotherUserCannotTakeTheLock();
 };
 
+void tst_SingleInstance::initTestCase() {
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("fernpoint-tmp", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+        std::puts("SKIP: needs root, for a /tmp of its own and to act as the user nobody");
+        std::exit(77);
+    }
+}
+
 void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
-    if (lockHeldByAnotherProcess())
-        QSKIP("FernPoint runs on this machine; its lock file is in use");
     // The helper counts as installed: its name is owned on the (private) system bus and the
     // installed version is recorded, so the application never tries to install it.
     fernpoint::test::TemporaryHome home;
@@ -125,8 +122,6 @@ void tst_SingleInstance::anotherUserCannotTakeTheLock_data() {
 
 void tst_SingleInstance::anotherUserCannotTakeTheLock() {
     QFETCH(QString, nobodyLocks);
-    if (::geteuid() != 0)
-        QSKIP("needs root, to act as the user nobody through setpriv");
     QTemporaryDir shared; // like /tmp: anyone may create files, only their owner removes them
     QTemporaryDir runtime;
     QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);

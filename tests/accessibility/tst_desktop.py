@@ -1,0 +1,313 @@
+# The real fernpoint on a private desktop, as the desktop and assistive technology see it: first its
+# tray item, menu (com.canonical.dbusmenu) and notices, through a StatusNotifierWatcher and a
+# notification server (python3-dbusmock), with the window in Japanese and the process in English;
+# then the window through AT-SPI alone, as a screen reader or voice control drives it.
+#
+#     tst_desktop.py FERNPOINT SCRIPTED_HELPER VERSION        exits 77, saying why, when it cannot run
+import json
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from desktop_session import DesktopSession, Unavailable, wait_for  # noqa: E402
+
+IDS = [f"8a1c93e0aa0b4f2{i}" for i in range(6)]  # oldest first
+NAMES = ["", "Quarry", "", "Depot", "Fern Lab", "Harbor Mesh"]
+TYPED = "a09acf0233d1e4b7"
+WATCHER, ITEM = "org.kde.StatusNotifierWatcher", "org.kde.StatusNotifierItem"
+MENU, MOCK = "com.canonical.dbusmenu", "org.freedesktop.DBus.Mock"
+SHOW_HIDE = "ウインドウの表示/非表示"
+
+
+def label(k):
+    return f"{NAMES[k]} ({IDS[k][:4]}…{IDS[k][-4:]})" if NAMES[k] else IDS[k]
+
+
+def status_json(connected, name="Fern Lab", **more):
+    return json.dumps({"ok": True, "data": {
+        "conn_state": "connected" if connected else "disconnected",
+        "state": "running" if connected else "stopped", "Nat": False, "network_name": name,
+        **more}})
+
+
+# A third of the pixels or more stand out 3:1 against a white and against a black panel.
+def readable_on_light_and_dark(width, height, argb):
+    def lum(c):
+        c /= 255
+        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+    pixels = [(argb[i] / 255, .2126 * lum(argb[i + 1]) + .7152 * lum(argb[i + 2]) +
+               .0722 * lum(argb[i + 3])) for i in range(0, len(argb), 4)]
+    return all(sum(max(y, panel) + .05 >= 3 * (min(y, panel) + .05)
+                   for y in (a * y + (1 - a) * panel for a, y in pixels)) >= width * height / 3
+               for panel in (1.0, 0.0))
+
+
+def tray_and_notices(desktop, bus):
+    import dbus
+    watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher")
+    # Qt exports its tray item only to a watcher that says a status area is there.
+    watcher.AddProperties(WATCHER, {"IsStatusNotifierHostRegistered": True,
+                                    "ProtocolVersion": dbus.Int32(0),
+                                    "RegisteredStatusNotifierItems": dbus.Array([], "s")},
+                          dbus_interface=MOCK)
+    watcher.AddMethod(WATCHER, "RegisterStatusNotifierItem", "s", "", "", dbus_interface=MOCK)
+    notices = bus.get_object("org.freedesktop.Notifications", "/org/freedesktop/Notifications")
+
+    def notices_sent():
+        return [tuple(a[:5]) for _, a in notices.GetMethodCalls("Notify", dbus_interface=MOCK)]
+
+    def notice(k):
+        assert wait_for(lambda: notices_sent()[k:], 12), f"no notice after {notices_sent()}"
+        return notices_sent()[k]
+
+    monitor = desktop.spawn(["dbus-monitor", "--address", desktop.session_bus,
+                             f"type='signal',interface='{ITEM}'",
+                             f"type='signal',interface='{MENU}'"], stdout=subprocess.PIPE)
+    os.set_blocking(monitor.stdout.fileno(), False)
+    process = desktop.start_app()
+    calls = wait_for(lambda: watcher.GetMethodCalls("RegisterStatusNotifierItem",
+                                                    dbus_interface=MOCK), 20)
+    assert calls, f"no tray item registered (exit status {process.poll()})"
+    item = bus.get_object(str(calls[0][1][0]), "/StatusNotifierItem")
+    properties = lambda: item.GetAll(ITEM, dbus_interface="org.freedesktop.DBus.Properties")
+    menu = bus.get_object(str(calls[0][1][0]), properties()["Menu"])
+    pictures = set()
+
+    def wait_state(icon_name, tooltip):
+        shown = wait_for(lambda: (p := properties())["IconName"] == icon_name and
+                         p["ToolTip"][2] == tooltip and p, 12)
+        now = properties()
+        assert shown, f"tray shows {now['IconName']} / {now['ToolTip'][2]}, not {tooltip}"
+        width, height, argb = max(shown["IconPixmap"], key=lambda pixmap: pixmap[0])
+        assert readable_on_light_and_dark(width, height, bytes(argb)), f"{icon_name} unreadable"
+        pictures.add(bytes(argb))
+
+    def entries(node=None):  # [(id, label, enabled, children)] without separators
+        node = node or menu.GetLayout(0, -1, [], dbus_interface=MENU)[1]
+        return [(int(c[0]), str(c[1].get("label", "")), bool(c[1].get("enabled", True)),
+                 entries(c)) for c in node[2] if c[1].get("type") != "separator"]
+
+    def click(text):
+        found = [e[0] for e in entries() + entries()[2][3] if e[1] == text]
+        assert found, f"no menu entry {text!r} in {entries()}"
+        menu.Event(found[0], "clicked", 0, int(time.time()), dbus_interface=MENU)
+
+    def top_menu():
+        return [(e[1], e[2]) for e in entries()]
+
+    # Disconnected: the field holds the newest network; the five newest are offered.
+    wait_state("fernpoint-disconnected-symbolic", "未接続")
+    assert top_menu() == [("未接続", False), (f"{label(5)} に接続", True),
+                          ("最近のネットワーク", True), (SHOW_HIDE, True),
+                          ("FernPoint を終了", True)], top_menu()
+    assert [c[1] for c in entries()[2][3]] == [label(k) for k in (5, 4, 3, 2, 1)]
+
+    # Window hidden; a recent network connects at once, busy (nothing to connect), connected.
+    click(SHOW_HIDE)
+    desktop.set_helper_reply("StartGateway", texts=[""], delay_ms=1500)
+    click(label(4))
+    wait_state("fernpoint-busy-symbolic", f"接続中… · {label(4)}")
+    assert [enabled for _, enabled in top_menu()[1:3]] == [False, False]
+    desktop.set_helper_reply("GatewayStatus", texts=[status_json(True)], is_running=True)
+    wait_state("fernpoint-connected-symbolic", f"接続済み · {label(4)}")
+    assert top_menu()[1:3] == [("切断", True), ("最近のネットワーク", False)]
+    assert [c["arguments"] for c in desktop.helper_calls("StartGateway")] == [[IDS[4], False]]
+    assert notice(0) == ("FernPoint", 0, "com.lunacore.fernpoint", "接続済み", label(4))
+
+    # A poll that changes nothing announces nothing: no notice, icon, tooltip or menu update.
+    polls = len(desktop.helper_calls("GatewayStatus"))
+    time.sleep(0.5)
+    assert "member=NewIcon" in (monitor.stdout.read() or b"").decode()
+    assert wait_for(lambda: len(desktop.helper_calls("GatewayStatus")) > polls, 8)
+    time.sleep(0.5)
+    assert len(notices_sent()) == 1 and not monitor.stdout.read(), "a poll was announced"
+
+    # The user's own disconnect is no loss; connecting again is announced again. Each command
+    # answers late, so that the status scripted meanwhile is the one that follows it.
+    for entry, command, connected, state, tooltip in (
+            ("切断", "StopGateway", False, "disconnected", "未接続"),
+            (label(4), "StartGateway", True, "connected", f"接続済み · {label(4)}")):
+        desktop.set_helper_reply(command, delay_ms=1000)
+        click(entry)
+        assert wait_for(lambda: properties()["IconName"] == "fernpoint-busy-symbolic")
+        desktop.set_helper_reply("GatewayStatus", texts=[status_json(connected)],
+                                 is_running=connected)
+        wait_state(f"fernpoint-{state}-symbolic", tooltip)
+    assert notice(1)[1:4] == (1, "com.lunacore.fernpoint", "接続済み")
+
+    # Lost without asking, then a failed connect from the menu while hidden, recorded in the
+    # history as the window's button records it; each notice replaces the last (the mock's 1).
+    desktop.set_helper_reply("GatewayStatus", texts=[status_json(False)], is_running=False)
+    assert notice(2)[1:4] == (1, "com.lunacore.fernpoint", "接続が切れました")
+    wait_state("fernpoint-disconnected-symbolic", "未接続")
+    desktop.set_helper_reply("StartGateway", ok=False, texts=["core refused"])
+    click(label(3))
+    _, replaces, _, summary, body = notice(3)
+    assert (replaces, summary) == (1, "接続できませんでした") and "core refused" in body
+    with open(desktop.data_file("networks.json")) as history:
+        assert max(json.load(history), key=lambda p: p["lastUsedAt"])["networkID"] == IDS[3]
+    wait_state("fernpoint-error-symbolic", f"エラー · {body}")
+    assert len(pictures) == 4
+
+    # With the window shown, the user sees the failure there: no notice.
+    click(SHOW_HIDE)
+    click(f"{label(3)} に接続")
+    assert wait_for(lambda: len(desktop.helper_calls("StartGateway")) == 4)
+    time.sleep(1)
+    assert len(notices_sent()) == 4
+    return process
+
+
+class Window:  # the application's accessibility tree, as pyatspi sees it
+    def __init__(self, pyatspi, app):
+        from gi.repository import GLib
+        self.pyatspi, self.app, self.context = pyatspi, app, GLib.MainContext.default()
+        self.focused = []  # the names of the objects that announced they took the focus
+        pyatspi.Registry.registerEventListener(self._on_focus, "object:state-changed:focused")
+
+    def _on_focus(self, event):
+        if event.detail1:
+            self.focused.append(event.source.name)
+
+    def until(self, condition, what, timeout=10.0):
+        def check():
+            while self.context.pending():
+                self.context.iteration(False)
+            try:
+                return condition()
+            except Exception:  # the tree changes under our feet while the window redraws
+                return None
+        found = wait_for(check, timeout)
+        assert found is not None, f"timed out waiting for {what}"
+        return found
+
+    def find(self, role, name=None, root=None):
+        return next(iter(self.find_all(role, root, name)), None)
+
+    def find_all(self, role, root=None, name=None):
+        return self.pyatspi.findAllDescendants(root or self.app, lambda o: o is not None and (
+            o.getRoleName() == role and name in (None, o.name)))
+
+    def has(self, accessible, state):
+        return accessible.getState().contains(getattr(self.pyatspi, f"STATE_{state}"))
+
+    def act(self, accessible, action):
+        actions = accessible.queryAction()
+        names = [actions.getName(i) for i in range(actions.nActions)]
+        assert action in names, f"{accessible.name}: {action} not among {names}"
+        actions.doAction(names.index(action))
+
+
+def history_ids(desktop):
+    with open(desktop.data_file("networks.json")) as history:
+        return {entry["networkID"] for entry in json.load(history)}
+
+
+def assistive_technology(desktop, process):
+    os.environ["NO_AT_BRIDGE"] = "0"
+    try:
+        import pyatspi
+    except ImportError as missing:
+        raise Unavailable(f"python3-pyatspi is missing: {missing}")
+    app = wait_for(lambda: process.poll() is not None or next(
+        (a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "fernpoint"),
+        None), 20)
+    assert app is not True and app, f"fernpoint is not on the accessibility bus ({process.poll()})"
+    w = Window(pyatspi, app)
+
+    # Each language through its segment's own action (system, 简体中文, English, 日本語); the
+    # picker and the texts agree.
+    main = w.until(lambda: w.find("push button", "接続"), "the main button")
+    segments = w.find_all("radio button")
+    assert [s.name for s in segments[1:]] == ["简体中文", "English", "日本語"]
+    for index, connect in ((1, "连接"), (3, "接続"), (0, "Connect"), (2, "Connect")):
+        w.act(segments[index], "Toggle")
+        w.until(lambda: main.name == connect and all(
+            w.has(s, "CHECKED") == (i == index) for i, s in enumerate(segments)),
+            f"the window in the language of segment {index}")
+    with open(desktop.settings_file()) as settings:
+        assert "AppLanguage=en" in settings.read()
+
+    # An ID set through the text interface connects; the status rows read as "title: value".
+    field = w.find("text", "Network ID")
+    text = field.queryText()
+    assert text.getText(0, -1) == IDS[3]
+    field.queryEditableText().setTextContents(TYPED)
+    desktop.set_helper_reply("StartGateway", delay_ms=300)  # the next status is the one below
+    w.act(main, "Press")
+    w.until(lambda: len(desktop.helper_calls("StartGateway")) == 5, "StartGateway")
+    assert desktop.helper_calls("StartGateway")[-1]["arguments"] == [TYPED, False]
+    desktop.set_helper_reply("GatewayStatus", is_running=True, texts=[status_json(
+        True, network_desc="Test bench", listen_port=20619, peers=3)])
+    w.until(lambda: main.name == "Disconnect", "Disconnect after the start")
+    w.until(lambda: {f.name for f in w.find_all("filler")} >=
+            {"Network Name: Fern Lab", "Peers: 3", "Listen Port: 20619", "NAT: Off"},
+            "the status rows")
+    w.until(lambda: w.find("label", "Connected"), "the indicator")
+    desktop.set_helper_reply("StopGateway", delay_ms=300)
+    w.act(main, "Press")
+    w.until(lambda: desktop.helper_calls("StopGateway"), "StopGateway")
+    desktop.set_helper_reply("GatewayStatus", texts=[status_json(False)])
+    w.until(lambda: main.name == "Connect", "Connect after the stop")
+
+    # The history popover opens on the newest row; a row made current is announced; delete one,
+    # pick one (its ID, not its title, goes into the field).
+    w.act(w.find("push button", "History"), "Press")
+    listing = w.until(lambda: w.find("list", "Recent Networks"), "the open popover's list")
+    items = w.until(lambda: len(w.find_all("list item", listing)) == 7 and
+                    w.find_all("list item", listing), "seven history rows")
+    assert [(i.name, i.description) for i in items[:5]] == [
+        ("Fern Lab, Test bench", TYPED), ("Depot", IDS[3]), ("Fern Lab", IDS[4]),
+        ("Harbor Mesh", IDS[5]), (IDS[2], IDS[2])]
+    w.until(lambda: w.has(items[0], "FOCUSED") and items[0].name in w.focused,
+            "the newest row current and announced")
+    w.act(items[1], "SetFocus")
+    w.until(lambda: w.has(items[1], "SELECTED") and "Depot" in w.focused,
+            "the second row current and announced")
+    w.act(w.find("push button", "Remove from History", items[1]), "Press")
+    w.until(lambda: len(w.find_all("list item", listing)) == 6, "six rows left")
+    assert IDS[3] not in history_ids(desktop) and text.getText(0, -1) == TYPED
+    w.act(w.find_all("list item", listing)[1], "Press")
+    w.until(lambda: text.getText(0, -1) == IDS[4] and w.find("list") is None,
+            "the picked ID in the field and the popover closed")
+
+    # Clear all empties the history and the field; the popover says so.
+    w.act(w.find("push button", "History"), "Press")
+    w.act(w.until(lambda: w.find("push button", "Clear History"), "Clear History"), "Press")
+    w.until(lambda: w.find("label", "No networks yet") and text.getText(0, -1) == "",
+            "the emptied history and field")
+    assert history_ids(desktop) == set()
+
+
+def main(app, helper, version):
+    desktop = DesktopSession(app, helper, version)
+    try:
+        desktop.start()
+        with open(desktop.data_file("networks.json"), "w") as history:
+            json.dump([{"networkID": i, "name": n, "desc": "", "lastUsedAt": 7e8 + k}
+                       for k, (i, n) in enumerate(zip(IDS, NAMES))], history)
+        with open(desktop.settings_file(), "a") as settings:
+            settings.write("AppLanguage=ja\n")
+        for mock in (["--template", "notification_daemon"],
+                     [WATCHER, "/StatusNotifierWatcher", WATCHER]):
+            desktop.spawn(["/usr/bin/python3", "-m", "dbusmock", "--session", *mock])
+        import dbus.bus
+        bus = dbus.bus.BusConnection(desktop.session_bus)
+        for name in (WATCHER, "org.freedesktop.Notifications"):
+            if not wait_for(lambda: bus.name_has_owner(name)):
+                raise Unavailable(f"python3-dbusmock did not take {name}")
+        assistive_technology(desktop, tray_and_notices(desktop, bus))
+    finally:
+        desktop.close()
+
+
+if __name__ == "__main__":
+    started = time.monotonic()
+    try:
+        main(*sys.argv[1:4])
+    except Unavailable as reason:
+        print(f"SKIP: {reason}")
+        sys.exit(77)
+    print(f"desktop: every step passed in {time.monotonic() - started:.1f} s")
