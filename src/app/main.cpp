@@ -12,6 +12,7 @@
 #include "NetworkProfileStore.h"
 #include "TrayIcon.h"
 #include "TrayModel.h"
+#include "UnixSignalWatcher.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -21,6 +22,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    fernpoint::UnixSignalWatcher::exitEventLoopOnTermination();
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
     QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
@@ -66,7 +68,7 @@ int main(int argc, char* argv[]) {
     window.show();
     const int status = QCoreApplication::exec();
     // The history is saved on a thread of its own: its last change reaches the disk before the
-    // process ends.
+    // process ends, whether it was quit or asked to end by SIGTERM or SIGINT.
     store.flush();
     return status;
 }
