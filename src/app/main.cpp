@@ -1,3 +1,4 @@
+#include "AfterFirstFrame.h"
 #include "AppDelegate.h"
 #include "ConnectionNotifier.h"
 #include "ContentController.h"
@@ -28,7 +29,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("FernPoint"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lunacore.fernpoint"));
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/com.lunacore.fernpoint.svg")));
     // The window only hides when closed; the tray menu and Ctrl+Q end the application.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
@@ -65,6 +65,11 @@ int main(int argc, char* argv[]) {
                      [&notices](const fernpoint::ConnectionNotifier::Notice& notice) {
                          notices.show(notice.summary, notice.body);
                      });
+    // The icon is drawn from its vector picture at several sizes for the window list: that waits
+    // until the window's first frame is on the screen.
+    fernpoint::runAfterFirstFrame(window, [] {
+        QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/com.lunacore.fernpoint.svg")));
+    });
     window.show();
     const int status = QCoreApplication::exec();
     // The history is saved on a thread of its own: its last change reaches the disk before the
