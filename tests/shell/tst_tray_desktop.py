@@ -90,6 +90,10 @@ def main(app, scripted_helper):
         calls = wait_for(lambda: watcher.GetMethodCalls("RegisterStatusNotifierItem",
                                                         dbus_interface=MOCK))
         assert calls, "no tray item registered with the watcher"
+        # The window list shows the application's icon once the window is on the screen.
+        assert wait_for(lambda: b"Icon (16 x 16)" in subprocess.run(
+            ["xprop", "-display", desktop.display, "-name", "FernPoint", "_NET_WM_ICON"],
+            capture_output=True).stdout), "the window has no icon"
         item = bus.get_object(str(calls[0][1][0]), "/StatusNotifierItem")
         properties = lambda: item.GetAll(ITEM, dbus_interface="org.freedesktop.DBus.Properties")
         menu = bus.get_object(str(calls[0][1][0]), properties()["Menu"])
