@@ -11,7 +11,7 @@ packages=(
   # D-Bus, admin authorization; systemd-analyze scores the helper's unit
   dbus dbus-daemon pkexec polkitd systemd
   # tests: private buses, fake polkit, virtual display, fonts for screenshots
-  python3 python3-dbus python3-gi python3-dbusmock xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  python3 python3-dbus python3-gi python3-dbusmock xvfb xauth x11-utils imagemagick fonts-noto-cjk fonts-dejavu-core
   # the accessibility test: the AT-SPI bus and registry, and their Python client
   at-spi2-core python3-pyatspi
   # the Debian package (scripts/package.sh) and its test

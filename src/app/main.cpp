@@ -1,3 +1,4 @@
+#include "AfterFirstFrame.h"
 #include "AppDelegate.h"
 #include "ConnectionNotifier.h"
 #include "ContentController.h"
@@ -12,6 +13,7 @@
 #include "NetworkProfileStore.h"
 #include "TrayIcon.h"
 #include "TrayModel.h"
+#include "UnixSignalWatcher.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -21,12 +23,12 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    fernpoint::UnixSignalWatcher::exitEventLoopOnTermination();
     QCoreApplication::setOrganizationName(QStringLiteral("FernPoint"));
     QCoreApplication::setApplicationName(QStringLiteral("fernpoint"));
     QCoreApplication::setApplicationVersion(QString(fernpoint::contract::kVersion));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("FernPoint"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lunacore.fernpoint"));
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/com.lunacore.fernpoint.svg")));
     // The window only hides when closed; the tray menu and Ctrl+Q end the application.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
@@ -63,10 +65,15 @@ int main(int argc, char* argv[]) {
                      [&notices](const fernpoint::ConnectionNotifier::Notice& notice) {
                          notices.show(notice.summary, notice.body);
                      });
+    // The icon is drawn from its vector picture at several sizes for the window list: that waits
+    // until the window's first frame is on the screen.
+    fernpoint::runAfterFirstFrame(window, [] {
+        QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/com.lunacore.fernpoint.svg")));
+    });
     window.show();
     const int status = QCoreApplication::exec();
     // The history is saved on a thread of its own: its last change reaches the disk before the
-    // process ends.
+    // process ends, whether it was quit or asked to end by SIGTERM or SIGINT.
     store.flush();
     return status;
 }

@@ -1,5 +1,6 @@
 #include "UnixSignalWatcher.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -49,6 +50,14 @@ UnixSignalWatcher::~UnixSignalWatcher() {
     ::close(g_sockets[0]);
     ::close(g_sockets[1]);
     g_sockets[0] = g_sockets[1] = -1;
+}
+
+void UnixSignalWatcher::exitEventLoopOnTermination() {
+    auto* watcher = new UnixSignalWatcher(QCoreApplication::instance());
+    // exit() rather than quit(): quit() first asks every window to close, and a window that only
+    // hides refuses.
+    connect(watcher, &UnixSignalWatcher::signalReceived, watcher,
+            [] { QCoreApplication::exit(0); });
 }
 
 void UnixSignalWatcher::onReadable() {

@@ -23,6 +23,11 @@ public:
     // keep what they had.
     bool isActive() const { return m_notifier != nullptr; }
 
+    // Makes SIGINT and SIGTERM end the application's event loop with status 0, as quitting does,
+    // so that what follows exec() still runs (the last history change reaches the disk). The
+    // watcher belongs to the application object.
+    static void exitEventLoopOnTermination();
+
 Q_SIGNALS:
     void signalReceived(int signalNumber);
 

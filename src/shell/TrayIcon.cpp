@@ -14,22 +14,23 @@ namespace {
 // Names a theme icon, which a status area that draws from the desktop's theme looks up and
 // recolours, and paints our own picture wherever pixels are needed (the pixmap sent beside the
 // name, a status area that takes pixels only). QIcon::fromTheme() would drop the name whenever
-// the running theme lacks the icon.
+// the running theme lacks the icon. The picture is read when first drawn: a desktop without a
+// status area never needs it.
 class NamedIconEngine final : public QIconEngine {
 public:
-    NamedIconEngine(QString name, QIcon picture)
+    NamedIconEngine(QString name, QString picturePath)
         : m_name(std::move(name))
-        , m_picture(std::move(picture)) {}
+        , m_picturePath(std::move(picturePath)) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
-        m_picture.paint(painter, rect, Qt::AlignCenter, mode, state);
+        picture().paint(painter, rect, Qt::AlignCenter, mode, state);
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return m_picture.pixmap(size, mode, state);
+        return picture().pixmap(size, mode, state);
     }
     QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return m_picture.actualSize(size, mode, state);
+        return picture().actualSize(size, mode, state);
     }
     // The sizes status areas use, so the exported pixmaps are drawn for them, not scaled.
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
@@ -37,10 +38,17 @@ public:
     }
     QString iconName() override { return m_name; }
     QString key() const override { return QStringLiteral("fernpoint-named"); }
-    QIconEngine* clone() const override { return new NamedIconEngine(m_name, m_picture); }
+    QIconEngine* clone() const override { return new NamedIconEngine(*this); }
 
 private:
+    const QIcon& picture() {
+        if (m_picture.isNull())
+            m_picture = QIcon(m_picturePath);
+        return m_picture;
+    }
+
     QString m_name;
+    QString m_picturePath;
     QIcon m_picture;
 };
 
@@ -98,7 +106,7 @@ TrayIcon::~TrayIcon() {
 }
 
 QIcon TrayIcon::stateIcon(TrayModel::State state) {
-    return QIcon(new NamedIconEngine(TrayModel::iconName(state), QIcon(pictureOf(state))));
+    return QIcon(new NamedIconEngine(TrayModel::iconName(state), pictureOf(state)));
 }
 
 bool TrayIcon::show() {

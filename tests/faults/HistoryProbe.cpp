@@ -1,10 +1,12 @@
 // fernpoint-history-probe <folder> --replace-with <count>
 //   Opens the history store in <folder>, waits for its first save, prints "changing", replaces the
-//   history with <count> entries and saves that, printing "saving" and "saved" around each save.
+//   history with <count> entries and saves that, printing "saving" and "saved" around each save;
+//   then runs until SIGTERM or SIGINT ends it as they end the application.
 //
 // tst_HistoryFaults kills it during a save.
 
 #include "NetworkProfileStore.h"
+#include "UnixSignalWatcher.h"
 
 #include <QCoreApplication>
 
@@ -39,7 +41,7 @@ int replaceHistory(const QString& folder, int count) {
                          QStringLiteral("Network %1").arg(i),
                          QStringLiteral("Branch office number %1").arg(i), fixedClock()});
     store.setProfiles(profiles);
-    return 0;
+    return QCoreApplication::exec();
 }
 
 } // namespace
@@ -47,6 +49,7 @@ int replaceHistory(const QString& folder, int count) {
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
+    fernpoint::UnixSignalWatcher::exitEventLoopOnTermination();
     if (arguments.size() == 4 && arguments.at(2) == QLatin1StringView("--replace-with"))
         return replaceHistory(arguments.at(1), arguments.at(3).toInt());
     std::fputs("usage: fernpoint-history-probe <folder> --replace-with <count>\n", stderr);

@@ -40,17 +40,20 @@ private Q_SLOTS:
 };
 
 void TestHistoryFaults::killedDuringASave_data() {
-    QTest::addColumn<int>("killAfterMs"); // after the save began; -1: the process quits by itself
-    QTest::newRow("killed as the save begins") << 0;
-    QTest::newRow("killed 3 ms into the save") << 3;
-    QTest::newRow("killed 10 ms into the save") << 10;
-    QTest::newRow("quits during the save") << -1;
+    QTest::addColumn<int>("signalNumber"); // SIGKILL ends it at once; the others as quitting does
+    QTest::addColumn<int>("afterMs");      // after the save began
+    QTest::newRow("killed as the save begins") << SIGKILL << 0;
+    QTest::newRow("killed 3 ms into the save") << SIGKILL << 3;
+    QTest::newRow("killed 10 ms into the save") << SIGKILL << 10;
+    QTest::newRow("SIGTERM during the save") << SIGTERM << 0;
+    QTest::newRow("SIGINT during the save") << SIGINT << 0;
 }
 
 void TestHistoryFaults::killedDuringASave() {
-    // An 11 MB history: its save takes tens of milliseconds, and a kill lands inside it.
+    // An 11 MB history: its save takes tens of milliseconds, and a signal lands inside it.
     constexpr int kEntries = 100000;
-    QFETCH(int, killAfterMs);
+    QFETCH(int, signalNumber);
+    QFETCH(int, afterMs);
     QTemporaryDir base;
     const QString folder = base.filePath(QStringLiteral("FernPoint"));
     const QString file = folder + QStringLiteral("/networks.json");
@@ -63,14 +66,14 @@ void TestHistoryFaults::killedDuringASave() {
     while (!output.contains("changing\nsaving\n") && probe.waitForReadyRead(30000))
         output += probe.readAllStandardOutput();
     QVERIFY2(output.endsWith("changing\nsaving\n"), output.constData());
-    if (killAfterMs >= 0) {
-        QThread::msleep(static_cast<unsigned long>(killAfterMs));
-        ::kill(static_cast<pid_t>(probe.processId()), SIGKILL);
-    }
+    QThread::msleep(static_cast<unsigned long>(afterMs));
+    ::kill(static_cast<pid_t>(probe.processId()), signalNumber);
     QVERIFY(probe.waitForFinished(30000));
     output += probe.readAllStandardOutput();
-    // Killed while saving, or having quit only once the last change was on disk.
-    QCOMPARE(output.endsWith("saved\n"), killAfterMs < 0);
+    // Killed while saving, or ended normally only once the last change was on disk.
+    const bool endsNormally = signalNumber != SIGKILL;
+    QCOMPARE(output.endsWith("saved\n"), endsNormally);
+    QCOMPARE(probe.exitStatus() == QProcess::NormalExit, endsNormally);
 
     // The old file or the whole new one, never a mix or a part.
     const QByteArray content = readFile(file);

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +110,12 @@ void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {
                              5000);
     QCOMPARE(first.process.state(), QProcess::Running);
     QCOMPARE(first.out().count(QStringLiteral("Helper installed")), 1);
+
+    // Asked to end, it ends as quitting does (the code after its event loop runs).
+    ::kill(static_cast<pid_t>(first.process.processId()), SIGTERM);
+    QVERIFY(first.process.waitForFinished(10000));
+    QCOMPARE(first.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.process.exitCode(), 0);
 }
 
 // The lock file is this user's alone (0600). Another user's file at the path, or another user's
