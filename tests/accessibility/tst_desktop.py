@@ -70,6 +70,10 @@ def tray_and_notices(desktop, bus):
     calls = wait_for(lambda: watcher.GetMethodCalls("RegisterStatusNotifierItem",
                                                     dbus_interface=MOCK), 20)
     assert calls, f"no tray item registered (exit status {process.poll()})"
+    # The window list shows the application's icon once the window is on the screen.
+    assert wait_for(lambda: b"Icon (16 x 16)" in subprocess.run(
+        ["xprop", "-display", desktop.env["DISPLAY"], "-name", "FernPoint", "_NET_WM_ICON"],
+        capture_output=True).stdout), "the window has no icon"
     item = bus.get_object(str(calls[0][1][0]), "/StatusNotifierItem")
     properties = lambda: item.GetAll(ITEM, dbus_interface="org.freedesktop.DBus.Properties")
     menu = bus.get_object(str(calls[0][1][0]), properties()["Menu"])
