@@ -38,6 +38,17 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# Runs a command every tenth of a second until it succeeds; gives up after <tries> with <message>.
+wait_until() {
+  local tries=$1 message=$2; shift 2
+  for _ in $(seq "$tries"); do
+    "$@" && return
+    sleep 0.1
+  done
+  echo "demo: $message" >&2
+  exit 1
+}
+
 # A private bus: its own configuration, its own socket, nothing of the machine's buses. Called in
 # this shell (not in a command substitution) so that the daemon's pid reaches the cleanup.
 start_bus() {
@@ -60,14 +71,7 @@ CONF
   dbus-daemon --config-file="$work/$name.conf" --nofork --print-address=3 \
     3>"$work/$name.address" </dev/null >/dev/null &
   pids+=($!)
-  for _ in $(seq 50); do
-    [ -s "$work/$name.address" ] && break
-    sleep 0.1
-  done
-  if [ ! -s "$work/$name.address" ]; then
-    echo "demo: the private $name bus did not start" >&2
-    exit 1
-  fi
+  wait_until 50 "the private $name bus did not start" test -s "$work/$name.address"
 }
 
 start_bus system
@@ -101,14 +105,11 @@ export DBUS_SESSION_BUS_ADDRESS=$session_bus
 helper_bus_name=$(sed -n 's/.*kBusName{"\(.*\)"}.*/\1/p' "$build/contract/HelperContract.h")
 "$build/bin/fernpoint-helper" --no-authorization </dev/null &
 pids+=($!)
-for _ in $(seq 50); do
-  if dbus-send --bus="$system_bus" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-       org.freedesktop.DBus.NameHasOwner "string:$helper_bus_name" 2>/dev/null |
-     grep -q 'boolean true'; then
-    break
-  fi
-  sleep 0.1
-done
+helper_serves() {
+  dbus-send --bus="$system_bus" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner "string:$helper_bus_name" 2>/dev/null | grep 'boolean true' >/dev/null
+}
+wait_until 50 "the helper did not take its bus name" helper_serves
 echo "demo: helper serving on the private system bus $system_bus"
 
 # The desktop's status area and notification server, on the private session bus only. The
@@ -123,14 +124,7 @@ host_input=/dev/null
 if [ "$headless" = 0 ] && [ -t 0 ]; then host_input=/dev/stdin; fi
 "$python" "$root/scripts/demo_desktop.py" host "$work/host.ready" <"$host_input" &
 pids+=($!)
-for _ in $(seq 100); do
-  [ -e "$work/host.ready" ] && break
-  sleep 0.1
-done
-if [ ! -e "$work/host.ready" ]; then
-  echo "demo: the demo's status area did not start" >&2
-  exit 1
-fi
+wait_until 100 "the demo's status area did not start" test -e "$work/host.ready"
 
 if [ "$headless" = 1 ]; then
   echo "demo: no display; running FernPoint under Xvfb and using it through its tray menu"
