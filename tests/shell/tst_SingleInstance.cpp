@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -60,12 +61,21 @@ private Q_SLOTS:
 };
 
 void tst_SingleInstance::initTestCase() {
+    // The program's folder is mounted back in place: the build may lie below /tmp itself.
+    const QByteArray programFolder =
+        QFile::encodeName(QFileInfo(QStringLiteral(FERNPOINT_APP_PATH)).absolutePath());
+    int folder = -1;
     if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("fernpoint-tmp", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+        (folder = ::open(programFolder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0 ||
+        ::mount("fernpoint-tmp", "/tmp", "tmpfs", 0, "mode=1777") != 0 ||
+        !QDir().mkpath(QFile::decodeName(programFolder)) ||
+        ::mount(("/proc/self/fd/" + QByteArray::number(folder)).constData(),
+                programFolder.constData(), nullptr, MS_BIND, nullptr) != 0) {
         std::puts("SKIP: needs root, for a /tmp of its own and to act as the user nobody");
         std::exit(77);
     }
+    ::close(folder);
 }
 
 void tst_SingleInstance::secondInstanceWakesTheFirstAndExits() {

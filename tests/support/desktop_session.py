@@ -131,12 +131,16 @@ class DesktopSession:
         return process
 
     # fernpoint with its accessibility bridge on, in a mount namespace with its own /tmp (the
-    # session's folder mounted back in place; the display is reached through its abstract socket).
+    # session's folder and the program's, which may lie below /tmp too, mounted back in place;
+    # the display is reached through its abstract socket).
     def start_app(self):
-        script = ('exec 9<"$1" && mount -t tmpfs -o mode=1777 fernpoint-tmp /tmp && mkdir -p '
-                  '"$1" && mount --no-canonicalize --bind /proc/self/fd/9 "$1" && exec 9<&- && shift && exec "$@"')
+        script = ('exec 8<"$1" 9<"$2" && mount -t tmpfs -o mode=1777 fernpoint-tmp /tmp && '
+                  'mkdir -p "$1" "$2" && mount --no-canonicalize --bind /proc/self/fd/8 "$1" && '
+                  'mount --no-canonicalize --bind /proc/self/fd/9 "$2" && exec 8<&- 9<&- && '
+                  'shift 2 && exec "$@"')
+        program_folder = os.path.dirname(os.path.realpath(self.app_path))
         return self.spawn(["unshare", "--mount", "--propagation", "private", "sh", "-c", script,
-                           "sh", self.folder, self.app_path],
+                           "sh", self.folder, program_folder, self.app_path],
                           env={"QT_QPA_PLATFORM": "xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
 
     # What the scripted helper answers to every later call of method.
