@@ -90,7 +90,6 @@ private Q_SLOTS:
              R"(text="Connected"; name="")");
         data("integers: written as a double", R"({"listen_port":8080.0})", "port=8080");
         data("integers: a fraction, a string", R"({"listen_port":8080.5,"peers":"3"})");
-        data("integers: beyond int64", R"({"peers":9223372036854775808})");
         data("booleans are strict", R"({"Nat":1})");
         data("policy time 0", R"({"last_policy_at":0})");
         data(
@@ -98,7 +97,6 @@ private Q_SLOTS:
             R"({"endpoints":[{"endpoint":"x:1","ok":true},{},{"endpoints":5},{"endpoints":"b:2","ok":true}]})",
             "endpoints=b:2:ok");
         data("endpoints: one element not an object", R"({"endpoints":[{"endpoints":"a:1"},3]})");
-        data("mgmt: order and duplicates kept", R"({"mgmt_ips":["b","a","b"]})", "mgmt=b,a,b");
         data("mgmt: one element not text", R"({"mgmt_ips":["a",1]})");
     }
     void parse() {
