@@ -21,10 +21,8 @@ void print(const QString& line) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
-    if (argc != 3) {
-        std::fputs("usage: fernpoint-history-probe <folder> <count>\n", stderr);
+    if (argc != 3)
         return 2;
-    }
     fernpoint::UnixSignalWatcher::exitEventLoopOnTermination();
     fernpoint::NetworkProfileStore store(
         QString::fromLocal8Bit(argv[1]), [] { return 737000000.0; },
