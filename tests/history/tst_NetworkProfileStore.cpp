@@ -66,11 +66,6 @@ class TestNetworkProfileStore : public QObject {
     std::unique_ptr<test::TemporaryHome> m_home;
     QString m_folder;
     QString filePath() const { return m_folder + u"/networks.json"_s; }
-    std::unique_ptr<NetworkProfileStore> openStore(const QByteArray& file = {}) {
-        if (!file.isNull() && !(QDir().mkpath(m_folder) && writeFile(filePath(), file)))
-            return nullptr;
-        return std::make_unique<NetworkProfileStore>(m_folder, [] { return kNow; });
-    }
 
 private Q_SLOTS:
     void initTestCase() { qInstallMessageHandler(captureLog); }
@@ -111,12 +106,13 @@ private Q_SLOTS:
         QFETCH(std::optional<QString>, desc);
         QFETCH(Profiles, expected);
 
-        auto store = openStore(encodeProfiles(initial));
-        QSignalSpy changed(store.get(), &NetworkProfileStore::profilesChanged);
-        store->upsertProfile(id, name, desc);
-        store->flush();
+        NetworkProfileStore store(m_folder, [] { return kNow; });
+        store.setProfiles(initial);
+        QSignalSpy changed(&store, &NetworkProfileStore::profilesChanged);
+        store.upsertProfile(id, name, desc);
+        store.flush();
         const bool ignored = expected.isEmpty();
-        QCOMPARE(store->profiles(), ignored ? initial : expected);
+        QCOMPARE(store.profiles(), ignored ? initial : expected);
         QCOMPARE(changed.count(), ignored ? 0 : 1);
         QCOMPARE(readFile(filePath()), encodeProfiles(ignored ? initial : expected));
         QCOMPARE(g_log, QStringList());
@@ -131,15 +127,15 @@ private Q_SLOTS:
         for (int time = 2; time >= 0; --time)
             for (int i = time; i < 40; i += 3)
                 expected << QString::number(i);
-        auto store = openStore();
-        store->setProfiles(profiles);
-        for (const NetworkProfile& p : store->sortedByMostRecent())
+        NetworkProfileStore store(m_folder, [] { return kNow; });
+        store.setProfiles(profiles);
+        for (const NetworkProfile& p : store.sortedByMostRecent())
             sorted << p.name;
         QCOMPARE(sorted, expected);
         // Of the entries used last, the later in stored order.
-        QCOMPARE(store->mostRecentProfile()->name, u"38"_s);
-        store->setProfiles({});
-        QVERIFY(!store->mostRecentProfile());
+        QCOMPARE(store.mostRecentProfile()->name, u"38"_s);
+        store.setProfiles({});
+        QVERIFY(!store.mostRecentProfile());
         // The clock counts seconds from 2001, as other writers of the file do.
         QVERIFY(qAbs(NetworkProfileStore::currentTime() + 978307200.0 -
                      QDateTime::currentSecsSinceEpoch()) < 60);
