@@ -51,11 +51,7 @@ struct Run {
 };
 
 QProcess* prepare(QProcess& ctl, const QStringList& arguments, const QString& busAddress) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!busAddress.isEmpty()) // else the unreachable bus the test runner sets
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
-    environment.remove(QStringLiteral("DBUS_STARTER_ADDRESS"));
-    ctl.setProcessEnvironment(environment);
+    ctl.setProcessEnvironment(systemBusEnvironment(busAddress));
     ctl.setStandardInputFile(QProcess::nullDevice());
     ctl.start(QStringLiteral(FERNPOINTCTL_PROGRAM), arguments);
     return &ctl;
