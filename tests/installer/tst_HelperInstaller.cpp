@@ -72,8 +72,6 @@ private Q_SLOTS:
         };
         QTest::newRow("present, same version") << true << current << ok << QString();
         QTest::newRow("present, nothing stored") << true << QVariant() << ok << QString();
-        QTest::newRow("present, older")
-            << true << QVariant(QStringLiteral("1.0.3")) << ok << QString();
         QTest::newRow("present, newer")
             << true << QVariant(QStringLiteral("1.0.5")) << ok << QString();
         QTest::newRow("present, same number other text")

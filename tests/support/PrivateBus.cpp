@@ -53,6 +53,14 @@ void PrivateBus::kill() {
     }
 }
 
+QProcessEnvironment systemBusEnvironment(const QString& busAddress) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!busAddress.isEmpty())
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
+    environment.remove(QStringLiteral("DBUS_STARTER_ADDRESS"));
+    return environment;
+}
+
 TemporaryHome::TemporaryHome() {
     const QString home = m_dir.path();
     const std::pair<const char*, const char*> variables[] = {{"HOME", ""},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -39,6 +40,10 @@ private:
     QProcess m_daemon;
     QString m_address;
 };
+
+// This process's environment for a child whose system bus is at busAddress (empty: the one this
+// process has, which the test runner makes unreachable).
+QProcessEnvironment systemBusEnvironment(const QString& busAddress);
 
 // Points HOME and the XDG folders at a temporary folder for as long as it lives, and restores
 // them afterwards.
