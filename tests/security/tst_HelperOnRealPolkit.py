@@ -14,28 +14,28 @@ NETWORK, GRANTED = '0123456789abcdef', 'daemon'
 failures = []
 
 
-def message(spec):
+def message(request):
     """'StartGateway:0123456789abcdef:true' (or 'some.Interface.Method') as a call that lets polkit
     ask a person; with a leading '!', one that does not."""
-    method, *arguments = spec.lstrip('!').split(':')
+    method, *arguments = request.lstrip('!').split(':')
     interface = 'com.lunacore.sdwan.fernpoint.Helper'
     if '.' in method:
         interface, method = method.rsplit('.', 1)
     call = dbus.lowlevel.MethodCallMessage(NAME, PATH, interface, method)
     if arguments:
         call.append(*[a == 'true' if a in ('true', 'false') else a for a in arguments])
-    call.set_allow_interactive_authorization(not spec.startswith('!'))
+    call.set_allow_interactive_authorization(not request.startswith('!'))
     return call
 
 
-def answer(bus, spec):
-    """'<ms> ok|refused|error <text>'; the spec 'own' asks for the helper's name."""
+def answer(bus, request):
+    """'<ms> ok|refused|error <text>'; the request 'own' asks for the helper's name."""
     start = time.monotonic()
     try:
-        if spec == 'own':
+        if request == 'own':
             reply = [bus.request_name(NAME, dbus.bus.NAME_FLAG_DO_NOT_QUEUE), []]
         else:
-            reply = bus.send_message_with_reply_and_block(message(spec), 20).get_args_list()
+            reply = bus.send_message_with_reply_and_block(message(request), 20).get_args_list()
         text = [str(t) for t in reply[-2 if len(reply) == 3 else -1]]
         outcome = ('ok' if reply[0] or len(reply) == 1 else 'refused') + ' ' + ''.join(text)
     except dbus.DBusException as error:
@@ -105,8 +105,8 @@ def main(helper):
             processes.append(process)
             return process
 
-        def calls(user, *specs):
-            return [line.split(' ', 1)[1] for line in run(user, *specs).communicate()[0].splitlines()]
+        def calls(user, *requests):
+            return [line.split(' ', 1)[1] for line in run(user, *requests).communicate()[0].splitlines()]
 
         def helper_pid():
             return bus.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
@@ -116,8 +116,8 @@ def main(helper):
         check(answer(bus, 'Ping').endswith(' ok 1.0.4'), 'the bus starts the installed helper')
         check(os.readlink('/proc/%d/exe' % helper_pid()) == root + '/usr/local/libexec/fernpoint/fernpoint-helper',
               'it runs the installed program')
-        for spec in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK):
-            answer(bus, spec)
+        for request in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK):
+            answer(bus, request)
         # Without a prompt, polkit answers nobody with a challenge: still no.
         status = calls('nobody', 'StartGateway:fedcba9876543210:true', 'SetNat:true', '!StopGateway',
                        'Uninstall', 'Ping', 'GatewayStatus', 'own', 'com.example.Other.Ping')
@@ -169,7 +169,7 @@ if __name__ == '__main__':
     if sys.argv[1:2] == ['client']:
         address, rest = sys.argv[2], sys.argv[3:]
         connection = dbus.bus.BusConnection(address)
-        for spec in rest:
-            print(answer(connection, spec), flush=True)
+        for request in rest:
+            print(answer(connection, request), flush=True)
     else:
         main(sys.argv[1])
