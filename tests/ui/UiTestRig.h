@@ -16,12 +16,8 @@
 #include "ToggleSwitch.h"
 #include "UiTestFakes.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLineEdit>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
