@@ -1,14 +1,75 @@
 // The window's rules (ContentController) and its widgets (ContentView) over a helper in the
 // process and a temporary home.
+#include "ContentController.h"
+#include "ContentView.h"
+#include "ErrorBanner.h"
+#include "HelperContract.h"
+#include "HelperInstaller.h"
+#include "HistoryButton.h"
 #include "HistoryPopover.h"
+#include "MainButton.h"
+#include "SegmentedPicker.h"
+#include "ToggleSwitch.h"
+#include "UiTestFakes.h"
 #include "UiTestRig.h"
 #include "WindowTexts.h"
 
 using namespace fernpoint;
-using test::ControllerRig;
-using test::ViewRig;
+using namespace fernpoint::test;
 
 namespace {
+
+// The window's collaborators wired as in the application, but with a fake helper, a fake installer
+// back end and a temporary home: nothing here can install.
+struct ControllerRig {
+    ControllerRig()
+        : settings(home.configHome() + QStringLiteral("/FernPoint/fernpoint.conf"),
+                   QSettings::IniFormat)
+        , installer(probe, runner, settings, QStringLiteral("/nonexistent/fernpoint-helper"))
+        , manager(client)
+        , store(home.dataHome() + QStringLiteral("/FernPoint"), [this] { return ++clockTicks; })
+        , localizer(QLocale(QStringLiteral("en_US"))) {
+        settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
+    }
+
+    ContentController& controller() {
+        if (!m_controller)
+            m_controller =
+                std::make_unique<ContentController>(manager, store, installer, localizer, settings);
+        return *m_controller;
+    }
+
+    TemporaryHome home;
+    QSettings settings;
+    FakeJobProbe probe;
+    FakeRunner runner;
+    HelperInstaller installer;
+    FakeHelperClient client;
+    GatewayManager manager;
+    double clockTicks = 1000.0;
+    NetworkProfileStore store;
+    Localizer localizer;
+
+private:
+    std::unique_ptr<ContentController> m_controller;
+};
+
+// The window's content over a ControllerRig, with its controls found by their object names.
+struct ViewRig : ControllerRig {
+    ViewRig()
+        : view(controller()) {}
+    template<typename T> T* part(const char* name) const {
+        return view.findChild<T*>(QString::fromLatin1(name));
+    }
+
+    ContentView view;
+    SegmentedPicker* const picker = part<SegmentedPicker>("languagePicker");
+    ErrorBanner* const banner = part<ErrorBanner>("errorBanner");
+    QLineEdit* const field = part<QLineEdit>("networkIdField");
+    HistoryButton* const historyButton = part<HistoryButton>("historyButton");
+    MainButton* const mainButton = part<MainButton>("mainButton");
+    ToggleSwitch* const natSwitch = part<ToggleSwitch>("natSwitch");
+};
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
 
@@ -88,7 +149,7 @@ private Q_SLOTS:
         if (core == u"running")
             QVERIFY(connectWith(rig));
         if (core == u"starting")
-            QVERIFY(test::publishData(rig.manager, rig.client, {{u"state"_qs, core}}));
+            QVERIFY(publishData(rig.manager, rig.client, {{u"state"_qs, core}}));
         const bool locked = core != u"stopped";
         QCOMPARE(controller.natSwitchEnabled(), !locked);
         rig.client.calls.clear();
@@ -201,9 +262,9 @@ private Q_SLOTS:
             QTest::mouseClick(const_cast<QToolButton*>(rig.picker->segment(segment)),
                               Qt::LeftButton);
             QCOMPARE(rig.picker->selectedIndex(), segment);
-            const QStringList texts = test::visibleTexts(rig.view);
+            const QStringList texts = visibleTexts(rig.view);
             for (const QString& text : texts)
-                QVERIFY2(!test::isRawKey(text), qPrintable(text));
+                QVERIFY2(!isRawKey(text), qPrintable(text));
             for (const char* key : keys) {
                 QVERIFY2(texts.contains(rig.localizer.text(key)), key);
                 QVERIFY2(segment % 2 == 0 || !texts.contains(english.text(key)), key);
@@ -262,7 +323,7 @@ private Q_SLOTS:
         QTest::mouseClick(rig.historyButton, Qt::LeftButton);
         auto* popover = rig.part<HistoryPopover>("historyPopover");
         QTRY_VERIFY(popover && popover->isVisible());
-        for (const QPalette& palette : {test::darkPalette(), QApplication::palette()}) {
+        for (const QPalette& palette : {darkPalette(), QApplication::palette()}) {
             QApplication::setPalette(palette);
             QCoreApplication::processEvents();
             int checked = 0;
