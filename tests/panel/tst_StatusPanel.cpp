@@ -5,11 +5,6 @@
 #include "StatusRow.h"
 #include "UiTestRig.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QJsonArray>
-#include <QLabel>
-
 using namespace fernpoint;
 using C = PanelColor;
 
@@ -161,23 +156,6 @@ private Q_SLOTS:
         QCOMPARE(panel.box.title(), panel.localizer.text("network_status_title"));
         QCOMPARE(panel.values().last(), panel.localizer.processText("nat_on"));
         QVERIFY(panel.values().last() != panel.localizer.text("nat_on"));
-    }
-
-    void longValuesAreElidedButCopiedWhole() {
-        Panel panel;
-        const QString description =
-            u"Primary uplink for the harbour office with failover through "
-            "the second carrier, racked on the second floor by the printers"_qs;
-        QVERIFY(panel.publish(fullData({{u"network_desc"_qs, description}})));
-        panel.box.resize(360, panel.box.sizeHint().height());
-        panel.box.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel.box));
-        auto& label = const_cast<ElidedValueLabel&>(panel.rows().at(2)->valueLabel());
-        QVERIFY(label.text().startsWith(u"Primary"_qs) && label.text().endsWith(u"printers"_qs));
-        QVERIFY(label.isElided() && label.toolTip() == description);
-        QApplication::clipboard()->clear();
-        QTest::keyClick(&label, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(), description);
     }
 };
 

@@ -6,6 +6,7 @@
 # Run it with the system's /usr/bin/python3 (python3-dbus, python3-pyatspi).
 
 
+import functools
 import json
 import os
 import random
@@ -48,7 +49,6 @@ class DesktopSession:
                     "LC_ALL": "C.UTF-8", "TZ": "UTC"}
         self.env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
         self._processes = []
-        self._system_connection = None
 
     def start(self):
         for program in ("dbus-daemon", "Xvfb", BUS_LAUNCHER, self.app_path, self.helper_path):
@@ -70,17 +70,19 @@ class DesktopSession:
         self.env.update(DBUS_SESSION_BUS_ADDRESS=self.session_bus,
                         DBUS_SYSTEM_BUS_ADDRESS=self.system_bus, DISPLAY=self._display())
         self.spawn([BUS_LAUNCHER, "--launch-immediately", "--a11y=1"])
-        session = self._connect(self.session_bus)
-        if not wait_for(lambda: session.name_has_owner("org.a11y.Bus")):
-            raise Unavailable("at-spi-bus-launcher did not take org.a11y.Bus")
         self.spawn([self.helper_path, self.system_bus])
-        if not wait_for(lambda: self._system().name_has_owner(HELPER_BUS_NAME)):
-            raise Unavailable("the scripted helper did not take its bus name")
+        for bus, name in ((self.session, "org.a11y.Bus"), (self._system, HELPER_BUS_NAME)):
+            if not wait_for(lambda: bus.name_has_owner(name)):
+                raise Unavailable(f"nothing took {name}")
         os.environ.update(self.env)  # pyatspi and dbus of this process see the private desktop
         return self
 
     def data_file(self, name):
         return os.path.join(self.home, ".local/share/FernPoint", name)
+
+    def history(self):  # the saved networks, as the application wrote them
+        with open(self.data_file("networks.json")) as networks:
+            return json.load(networks)
 
     def settings_file(self):
         return os.path.join(self.home, ".config/FernPoint/fernpoint.conf")
@@ -114,14 +116,15 @@ class DesktopSession:
             self._stop(self._processes.pop())
         raise Unavailable("Xvfb did not start on any free display")
 
-    @staticmethod
-    def _connect(address):
+    @functools.cached_property
+    def session(self):
         import dbus.bus
-        return dbus.bus.BusConnection(address)
+        return dbus.bus.BusConnection(self.session_bus)
 
+    @functools.cached_property
     def _system(self):
-        self._system_connection = self._system_connection or self._connect(self.system_bus)
-        return self._system_connection
+        import dbus.bus
+        return dbus.bus.BusConnection(self.system_bus)
 
     # Starts a program on the private desktop; close() stops it with its children.
     def spawn(self, argv, env=None, **options):
@@ -151,18 +154,19 @@ class DesktopSession:
                                   "isRunning": dbus.Boolean(is_running),
                                   "delayMs": dbus.Int32(delay_ms),
                                   "behaviour": dbus.String("answer")}, signature="sv")
-        self._system().get_object(HELPER_BUS_NAME, "/script").SetReply(
+        self._system.get_object(HELPER_BUS_NAME, "/script").SetReply(
             method, script, dbus_interface=SCRIPT_INTERFACE)
 
     # The calls of method the helper received, oldest first: [{"arguments": ...}].
     def helper_calls(self, method):
-        script = self._system().get_object(HELPER_BUS_NAME, "/script")
+        script = self._system.get_object(HELPER_BUS_NAME, "/script")
         calls = json.loads(str(script.Calls(dbus_interface=SCRIPT_INTERFACE)))
         return [c for c in calls if c["method"] == method]
 
     def close(self):
-        if self._system_connection is not None:
-            self._system_connection.close()
+        for bus in ("session", "_system"):
+            if bus in self.__dict__:
+                self.__dict__[bus].close()
         while self._processes:
             self._stop(self._processes.pop())
         shutil.rmtree(self.folder, ignore_errors=True)

@@ -1,12 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QRegularExpression>
-#include <QStringList>
-#include <QWidget>
+#include <QtWidgets>
 
 namespace fernpoint::test {
 
@@ -37,6 +31,16 @@ inline QStringList visibleTexts(const QWidget& root) {
     }
     texts.removeAll(QString());
     return texts;
+}
+
+// A dark scheme as desktops switch to it while the window is open.
+inline QPalette darkPalette() {
+    QPalette dark(QColor(0x3a, 0x3a, 0x3e), QColor(0x2b, 0x2b, 0x2e)); // button, window
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(0xec, 0xec, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    dark.setColor(QPalette::Highlight, QColor(0x2f, 0x7c, 0xf6));
+    return dark;
 }
 
 } // namespace fernpoint::test
