@@ -122,19 +122,27 @@ private Q_SLOTS:
 };
 
 void tst_Shell::initTestCase() {
-    // The program's folder is mounted back in place: the build may lie below /tmp itself.
-    const QByteArray programFolder =
-        QFile::encodeName(QFileInfo(QStringLiteral(FERNPOINT_APP_PATH)).absolutePath());
-    int folder = -1;
-    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        (folder = ::open(programFolder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)) < 0 ||
-        ::mount("fernpoint-tmp", "/tmp", "tmpfs", 0, "mode=1777") != 0 ||
-        !QDir().mkpath(QFile::decodeName(programFolder)) ||
-        ::mount(("/proc/self/fd/" + QByteArray::number(folder)).constData(),
-                programFolder.constData(), nullptr, MS_BIND, nullptr) != 0)
+    // A /tmp of its own, with the program's and the sources' folders mounted back in place (a
+    // clone below /tmp keeps its build, the sanitizers their suppression file).
+    const QList<QByteArray> keep = {
+        QFile::encodeName(QFileInfo(QStringLiteral(FERNPOINT_APP_PATH)).absolutePath()),
+        QByteArray(FERNPOINT_SOURCE_DIR)};
+    QList<int> folders;
+    bool ready = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                 ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    for (const QByteArray& path : keep) {
+        folders << ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ready = ready && folders.last() >= 0;
+    }
+    ready = ready && ::mount("fernpoint-tmp", "/tmp", "tmpfs", 0, "mode=1777") == 0;
+    for (qsizetype i = 0; i < keep.size(); ++i) {
+        ready = ready && QDir().mkpath(QFile::decodeName(keep[i])) &&
+                ::mount(("/proc/self/fd/" + QByteArray::number(folders[i])).constData(),
+                        keep[i].constData(), nullptr, MS_BIND, nullptr) == 0;
+        ::close(folders[i]);
+    }
+    if (!ready)
         QSKIP("needs root, for a /tmp of its own and to act as the user nobody");
-    ::close(folder);
 }
 
 void tst_Shell::launchAgainstTheLockFile_data() {

@@ -133,17 +133,23 @@ class DesktopSession:
         self._processes.append(process)
         return process
 
-    # fernpoint with its accessibility bridge on, in a mount namespace with its own /tmp (the
-    # session's folder and the program's, which may lie below /tmp too, mounted back in place;
-    # the display is reached through its abstract socket).
+    # fernpoint with its accessibility bridge on, in a mount namespace with its own /tmp. The
+    # session's folder, the program's and the sources' (a clone below /tmp keeps its build, the
+    # sanitizers their suppression file) are mounted back in place; the display is reached
+    # through its abstract socket.
     def start_app(self):
-        script = ('exec 8<"$1" 9<"$2" && mount -t tmpfs -o mode=1777 fernpoint-tmp /tmp && '
-                  'mkdir -p "$1" "$2" && mount --no-canonicalize --bind /proc/self/fd/8 "$1" && '
-                  'mount --no-canonicalize --bind /proc/self/fd/9 "$2" && exec 8<&- 9<&- && '
-                  'shift 2 && exec "$@"')
-        program_folder = os.path.dirname(os.path.realpath(self.app_path))
+        keep = [self.folder, os.path.dirname(os.path.realpath(self.app_path)),
+                os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))]
+        numbers = range(1, len(keep) + 1)
+        script = " && ".join([
+            "exec " + " ".join(f'{n + 2}<"${n}"' for n in numbers),
+            "mount -t tmpfs -o mode=1777 fernpoint-tmp /tmp",
+            "mkdir -p " + " ".join(f'"${n}"' for n in numbers),
+            *(f'mount --no-canonicalize --bind /proc/self/fd/{n + 2} "${n}"' for n in numbers),
+            "exec " + " ".join(f"{n + 2}<&-" for n in numbers),
+            f'shift {len(keep)}', 'exec "$@"'])
         return self.spawn(["unshare", "--mount", "--propagation", "private", "sh", "-c", script,
-                           "sh", self.folder, program_folder, self.app_path],
+                           "sh", *keep, self.app_path],
                           env={"QT_QPA_PLATFORM": "xcb", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
 
     # What the scripted helper answers to every later call of method.
