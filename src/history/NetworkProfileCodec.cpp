@@ -28,9 +28,9 @@ QString memberFault(qsizetype index, QLatin1StringView key, const char* fault) {
         .arg(QLatin1StringView(fault));
 }
 
-void appendJsonString(QByteArray& out, const QString& text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
+constexpr char kHex[] = "0123456789abcdef";
+
+void appendEscapedUtf8(QByteArray& out, QStringView text) {
     for (const char c : text.toUtf8()) {
         switch (c) {
         case '"':
@@ -64,6 +64,28 @@ void appendJsonString(QByteArray& out, const QString& text) {
             }
         }
     }
+}
+
+void appendJsonString(QByteArray& out, const QString& text) {
+    out += '"';
+    // A lone surrogate (a hand-edited file may hold one as an escape) has no UTF-8 form: it is
+    // written as an escape again, so that the text reads back unchanged.
+    qsizetype start = 0;
+    const qsizetype end = text.isValidUtf16() ? 0 : text.size();
+    for (qsizetype i = 0; i < end; ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+            QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            ++i;
+        } else if (QChar::isSurrogate(unit)) {
+            appendEscapedUtf8(out, QStringView(text).sliced(start, i - start));
+            out += "\\u";
+            for (const int shift : {12, 8, 4, 0})
+                out += kHex[(unit >> shift) & 0xf];
+            start = i + 1;
+        }
+    }
+    appendEscapedUtf8(out, QStringView(text).sliced(start));
     out += '"';
 }
 
