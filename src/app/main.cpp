@@ -19,6 +19,7 @@
 #include <QDBusConnection>
 #include <QIcon>
 #include <QMainWindow>
+#include <QPixmapCache>
 #include <QSettings>
 
 int main(int argc, char* argv[]) {
@@ -31,6 +32,10 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lunacore.fernpoint"));
     // The window only hides when closed; the tray menu and Ctrl+Q end the application.
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    // Qt's pixmap cache trims itself on a timer that wakes the idle process every 10 to 30 s for
+    // minutes after each repaint. The window is small and repaints only when its texts change, so
+    // the style draws its few gradients and frames afresh instead.
+    QPixmapCache::setCacheLimit(0);
 
     fernpoint::Localizer localizer;
     fernpoint::DBusInstanceSignal instanceSignal(QDBusConnection::sessionBus());
