@@ -21,7 +21,6 @@
 using namespace fernpoint;
 using namespace Qt::StringLiterals;
 using Profiles = QList<NetworkProfile>;
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 
@@ -90,46 +89,27 @@ class TestNetworkProfileStore : public QObject {
 private Q_SLOTS:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
-    void upsert_data() {
-        QTest::addColumn<Profiles>("initial");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<std::optional<QString>>("name");
-        QTest::addColumn<std::optional<QString>>("desc");
-        QTest::addColumn<Profiles>("expected"); // empty: ignored, nothing changes
-
-        const std::optional<QString> none;
-        const NetworkProfile lab{kId, u"Lab"_s, u"Second floor"_s, 100.0};
-        const NetworkProfile other{kOtherId, u"Other"_s, QString(), 200.0};
-        QTest::newRow("new, ID, name and description trimmed")
-            << Profiles{other} << u"  "_s + kId + u'\n' << std::optional(u" Lab \t"_s)
-            << std::optional(u"\nSecond floor\u3000"_s)
-            << Profiles{other, {kId, u"Lab"_s, u"Second floor"_s, kNow}};
-        QTest::newRow("existing, nothing given: keeps name and place")
-            << Profiles{lab, other} << kId << none << none
-            << Profiles{{kId, lab.name, lab.desc, kNow}, other};
-        QTest::newRow("existing, blank name kept, new description replaces")
-            << Profiles{other, lab} << kId << std::optional(u"   "_s) << std::optional(u"Roof"_s)
-            << Profiles{other, {kId, lab.name, u"Roof"_s, kNow}};
-        QTest::newRow("15 after trimming a no-break space: ignored")
-            << Profiles{lab} << kId.left(15) + u"\u00A0"_s << std::optional(u"X"_s) << none
-            << Profiles{};
-    }
-    void upsert() {
-        QFETCH(Profiles, initial);
-        QFETCH(QString, id);
-        QFETCH(std::optional<QString>, name);
-        QFETCH(std::optional<QString>, desc);
-        QFETCH(Profiles, expected);
-
-        NetworkProfileStore store(m_dir->path(), [] { return kNow; });
-        store.setProfiles(initial);
+    // One network used again, one ID refused, one new; then the file is read back.
+    void upsertAndTheFileItWrites() {
+        // A time needing all 17 digits of a double: written as the shortest text that reads back.
+        const auto clock = [] { return 244855963.33333334; };
+        NetworkProfileStore store(m_dir->path(), clock);
+        store.setProfiles({{kId, u"Lab"_s, u"Second floor"_s, 100.0}, {kOtherId, u"O"_s, {}, 2.0}});
         QSignalSpy changed(&store, &NetworkProfileStore::profilesChanged);
-        store.upsertProfile(id, name, desc);
+        store.upsertProfile(kId, u"   "_s, u"Roof"_s);               // a blank name keeps its own
+        store.upsertProfile(kId.left(15) + u"\u00A0"_s, u"X"_s, {}); // 15 after trimming
+        store.upsertProfile(u"  0000ffff0000ffff\n"_s,
+                            u" a\"b\\c\x01\x1f\b\f\n\r\t 网络 \U0001F600\t"_s,
+                            u"\nSecond floor\u3000"_s);
         store.flush();
-        const bool ignored = expected.isEmpty();
-        QCOMPARE(store.profiles(), ignored ? initial : expected);
-        QCOMPARE(changed.count(), ignored ? 0 : 1);
-        QCOMPARE(readFile(filePath()), encodeProfiles(ignored ? initial : expected));
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(readFile(filePath()),
+                 R"([{"desc":"Roof","lastUsedAt":244855963.33333334,"name":"Lab",)"
+                 R"("networkID":"0123456789abcdef"},{"desc":"","lastUsedAt":2,"name":"O",)"
+                 R"("networkID":"fedcba9876543210"},{"desc":"Second floor","lastUsedAt":)"
+                 "244855963.33333334,\"name\":\"a\\\"b\\\\c\\u0001\\u001f\\b\\f\\n\\r\\t 网络 😀\","
+                 R"("networkID":"0000ffff0000ffff"}])");
+        QCOMPARE(NetworkProfileStore(m_dir->path(), clock).profiles(), store.profiles());
     }
 
     void newestFirst() {
@@ -156,7 +136,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("readable"); // for its user; root is refused too
         QTest::addColumn<QString>("keptAs");
         // Two copies were made earlier that second.
-        QTest::newRow("not a list of entries") << true << u"-3"_s;
+        QTest::newRow("an entry without a description") << true << u"-3"_s;
         // It cannot be copied, but it can still be moved out of the way of the next save.
         QTest::newRow("unreadable") << false << QString();
     }
@@ -164,14 +144,15 @@ private Q_SLOTS:
         QFETCH(bool, readable);
         QFETCH(QString, keptAs);
         const QString copy = filePath() + u".corrupt-20240510-021320"_s; // the clock's time in UTC
-        QVERIFY(writeFile(filePath(), "[1]"));
+        const QByteArray content = R"([{"networkID":"0123456789abcdef","name":"","lastUsedAt":1}])";
+        QVERIFY(writeFile(filePath(), content));
         QVERIFY(!readable || (writeFile(copy, "x") && writeFile(copy + u"-2"_s, "x")));
         QVERIFY(readable || (QFile::setPermissions(filePath(), {}) && setReadOverride(false)));
         NetworkProfileStore store(m_dir->path(), [] { return kNow; });
         QVERIFY(setReadOverride(true));
         store.upsertProfile(kId, std::nullopt, std::nullopt);
         store.flush();
-        QCOMPARE(readFile(copy + keptAs), "[1]");
+        QCOMPARE(readFile(copy + keptAs), content);
         QCOMPARE(readFile(filePath()), encodeProfiles(store.profiles()));
     }
 
