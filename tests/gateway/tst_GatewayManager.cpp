@@ -1,5 +1,6 @@
 #include "FakeHelperClient.h"
 #include "GatewayManager.h"
+#include "StatusJsonParser.h"
 
 #include <QTest>
 #include <QTimer>
@@ -18,13 +19,39 @@ QString state(const GatewayManager* m, const test::FakeHelperClient& client) {
     const QString calls = u" | "_s + client.calls.join(u' ');
     if (!m)
         return u"gone"_s + calls;
-    return u"busy=%1 ui=%2 running=%3 status=%4 nat=%5 error=%6"_s.arg(int(m->isBusy()))
-               .arg(int(m->uiRunning()))
-               .arg(int(m->isRunning()))
-               .arg(int(m->currentStatus().has_value()))
-               .arg(int(m->natEnabled()))
-               .arg(m->lastErrorMessage().value_or(u"-"_s)) +
-           calls;
+    return QString::asprintf("busy=%d ui=%d running=%d status=%d nat=%d error=", m->isBusy(),
+                             m->uiRunning(), m->isRunning(), m->currentStatus().has_value(),
+                             m->natEnabled()) +
+           m->lastErrorMessage().value_or(u"-"_s) + calls;
+}
+
+// The console line of a reply without a snapshot, or the snapshot as "field=value" entries,
+// leaving out what a reply without any usable field shows: not connected, status text "-", NAT
+// off, and nothing else.
+QString describe(const StatusParseOutcome& outcome) {
+    if (!outcome.snapshot || outcome.kind != StatusParseOutcome::Kind::Snapshot)
+        return u"no snapshot: "_s + outcome.consoleLine.value_or(QString());
+    const GatewayStatusDetail& d = *outcome.snapshot;
+    QStringList out;
+    const auto add = [&out](const char* name, const auto& value) {
+        if (value)
+            out << QString::fromLatin1(name) + u'=' + u"%1"_s.arg(*value);
+    };
+    const auto flag = [](bool on) { return on ? std::optional(1) : std::nullopt; };
+    add("connected", flag(d.isConnected));
+    add("text", d.statusText != u"-"_s ? std::optional(d.statusText) : std::nullopt);
+    add("name", d.networkName);
+    add("desc", d.networkDesc);
+    add("port", d.listenPort);
+    add("state", d.coreState);
+    add("peers", d.peerCount);
+    add("policy", d.lastPolicyAt);
+    add("nat", flag(d.natEnabled));
+    add("mgmt",
+        d.remoteMgmtCIDRs.isEmpty() ? std::nullopt : std::optional(d.remoteMgmtCIDRs.join(u',')));
+    for (const EndpointStatus& e : d.endpoints)
+        out << u"endpoint="_s + e.address + (e.ok ? u":ok"_s : u":down"_s);
+    return out.join(u"; "_s);
 }
 
 } // namespace
@@ -33,14 +60,40 @@ class TestGatewayManager : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void startRefusesAShortId() {
-        test::FakeHelperClient client;
-        GatewayManager manager(client);
-        manager.setNetworkID(kValidId.left(15) + u' ');
-        manager.startGateway();
-        QCOMPARE(
-            state(&manager, client),
-            u"busy=0 ui=0 running=0 status=0 nat=0 error=Network ID 必须是 16 位十六进制字符串 | "_s);
+    void statusJson_data() {
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QString>("outcome");
+
+        const auto reply = [](const char* name, const char* json, const char* outcome) {
+            QTest::newRow(name) << QString::fromUtf8(json) << QString::fromUtf8(outcome);
+        };
+        reply("empty text", "", "no snapshot: ❌ status JSON parse error: illegal value");
+        reply("data an array", R"({"ok":true,"data":[]})", "no snapshot: ");
+
+        // "ok" as the number 0 is no failure: only the boolean false is.
+        const auto data = [](const char* name, const char* object, const char* fields = "") {
+            QTest::newRow(name) << u"{\"ok\":0,\"data\":"_s + QString::fromUtf8(object) + u'}'
+                                << QString::fromUtf8(fields);
+        };
+        data("empty data", "{}");
+        data("texts: as they are, empty is present, other types absent",
+             R"({"conn_state":"Connected","network_name":"","network_desc":null,"state":true})",
+             "text=Connected; name=");
+        data("integers: written as a double", R"({"listen_port":8080.0})", "port=8080");
+        data("integers: a fraction, a string", R"({"listen_port":8080.5,"peers":"3"})");
+        data("booleans are strict", R"({"Nat":1})");
+        data("policy time 0", R"({"last_policy_at":0})");
+        data(
+            "endpoints: unusable elements skipped",
+            R"({"endpoints":[{"endpoint":"x:1","ok":true},{},{"endpoints":5},{"endpoints":"b:2","ok":true}]})",
+            "endpoint=b:2:ok");
+        data("endpoints: one element not an object", R"({"endpoints":[{"endpoints":"a:1"},3]})");
+        data("mgmt: one element not text", R"({"mgmt_ips":["a",1]})");
+    }
+    void statusJson() {
+        QFETCH(QString, json);
+        QFETCH(QString, outcome);
+        QCOMPARE(describe(parseStatusJson(json)), outcome);
     }
 
     void answers_data() {
@@ -53,13 +106,11 @@ private Q_SLOTS:
                             const QString& after) {
             QTest::newRow(name) << QString::fromLatin1(request) << answer << after;
         };
-        const QString started = u" | startGateway "_s + kValidId + u" 1"_s;
         const QString asked = u" | setNat 1 gatewayStatus"_s;
         // Each row starts from a running gateway with NAT on and an old error line on screen.
-        row("start", "start", u"ok"_s,
-            u"busy=0 ui=1 running=1 status=1 nat=1 error=-"_s + started + u" gatewayStatus"_s);
         row("start, failed", "start", u"failed"_s,
-            u"busy=0 ui=0 running=0 status=0 nat=1 error=core binary missing"_s + started);
+            u"busy=0 ui=0 running=0 status=0 nat=1 error=core binary missing | startGateway "_s +
+                kValidId + u" 1"_s);
         row("stop", "stop", u"ok"_s,
             u"busy=0 ui=0 running=0 status=1 nat=1 error=- | stopGateway gatewayStatus"_s);
         row("stop, failed", "stop", u"failed"_s,
@@ -91,7 +142,12 @@ private Q_SLOTS:
         auto manager = std::make_unique<GatewayManager>(client);
         const auto* timer = manager->findChild<QTimer*>(u"statusPollTimer"_s);
         QVERIFY(timer && timer->isActive() && timer->interval() == 5000); // polls from the start
-        manager->startStatusPolling(3600.0);                // and now keeps out of the way
+        manager->startStatusPolling(3600.0);             // and now keeps out of the way
+        manager->setNetworkID(kValidId.left(15) + u' '); // refused before anything is sent
+        manager->startGateway();
+        QCOMPARE(
+            state(manager.get(), client),
+            u"busy=0 ui=0 running=0 status=0 nat=0 error=Network ID 必须是 16 位十六进制字符串 | "_s);
         manager->setNetworkID(u" \t"_s + kValidId + u'\n'); // sent trimmed
         manager->setNatEnabled(true);
         manager->startGateway();
