@@ -1,15 +1,17 @@
 #include "NetworkProfileCodec.h"
 #include "NetworkProfileStore.h"
-#include "PrivateBus.h"
+#include "UnixSignalWatcher.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include <linux/capability.h>
@@ -19,21 +21,13 @@
 using namespace fernpoint;
 using namespace Qt::StringLiterals;
 using Profiles = QList<NetworkProfile>;
-Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 
 const QString kId = u"0123456789abcdef"_s;
 const QString kOtherId = u"fedcba9876543210"_s;
-const QString kSaveFailed = u"❌ [NetworkProfileStore] saveToDisk failed: "_s;
-const QString kLoadFailed = u"⚠️ [NetworkProfileStore] loadFromDisk failed: "_s;
 constexpr double kNow = 737000000.25; // 2024-05-10 02:13:20.25 UTC
-
-// Every line logged by the test in progress.
-QStringList g_log;
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& message) {
-    g_log << message;
-}
+constexpr int kLongHistory = 100000;  // 11 MB: its save takes tens of milliseconds
 
 QByteArray readFile(const QString& path) {
     QFile file(path);
@@ -58,64 +52,64 @@ bool setReadOverride(bool on) {
     return syscall(SYS_capset, &header, caps) == 0;
 }
 
+// This program run as `--saving-process <folder>`: saves one entry, prints "changing", then saves
+// a long history, printing "saving" and "saved" around each save, and runs until SIGTERM or SIGINT
+// ends it as they end the application.
+int runSavingProcess(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    UnixSignalWatcher::exitEventLoopOnTermination();
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    NetworkProfileStore store(
+        QString::fromLocal8Bit(argv[2]), [] { return kNow; },
+        [](const QString& path, const QByteArray& content) {
+            std::puts("saving");
+            const QString failure = replaceFileAtomically(path, content);
+            std::puts(failure.isEmpty() ? "saved" : qPrintable(failure));
+            return failure;
+        });
+    store.setProfiles({{kId, u"Lab"_s, QString(), 1.0}});
+    store.flush();
+    std::puts("changing");
+    Profiles profiles;
+    for (int i = 0; i < kLongHistory; ++i)
+        profiles.append({u"%1"_s.arg(i, 16, 16, QChar(u'0')), u"Network %1"_s.arg(i),
+                         u"Branch office number %1"_s.arg(i), kNow});
+    store.setProfiles(profiles);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 class TestNetworkProfileStore : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TemporaryHome> m_home;
-    QString m_folder;
-    QString filePath() const { return m_folder + u"/networks.json"_s; }
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString filePath() const { return m_dir->filePath(u"networks.json"_s); }
 
 private Q_SLOTS:
-    void initTestCase() { qInstallMessageHandler(captureLog); }
-    void init() {
-        g_log.clear();
-        m_home = std::make_unique<test::TemporaryHome>();
-        m_folder = m_home->dataHome() + u"/FernPoint"_s;
-    }
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
-    void upsert_data() {
-        QTest::addColumn<Profiles>("initial");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<std::optional<QString>>("name");
-        QTest::addColumn<std::optional<QString>>("desc");
-        QTest::addColumn<Profiles>("expected"); // empty: ignored, nothing changes
-
-        const std::optional<QString> none;
-        const NetworkProfile lab{kId, u"Lab"_s, u"Second floor"_s, 100.0};
-        const NetworkProfile other{kOtherId, u"Other"_s, QString(), 200.0};
-        QTest::newRow("new, ID, name and description trimmed")
-            << Profiles{other} << u"  "_s + kId + u'\n' << std::optional(u" Lab \t"_s)
-            << std::optional(u"\nSecond floor\u3000"_s)
-            << Profiles{other, {kId, u"Lab"_s, u"Second floor"_s, kNow}};
-        QTest::newRow("existing, nothing given: keeps name and place")
-            << Profiles{lab, other} << kId << none << none
-            << Profiles{{kId, lab.name, lab.desc, kNow}, other};
-        QTest::newRow("existing, blank name kept, new description replaces")
-            << Profiles{other, lab} << kId << std::optional(u"   "_s) << std::optional(u"Roof"_s)
-            << Profiles{other, {kId, lab.name, u"Roof"_s, kNow}};
-        QTest::newRow("15 after trimming a no-break space: ignored")
-            << Profiles{lab} << kId.left(15) + u"\u00A0"_s << std::optional(u"X"_s) << none
-            << Profiles{};
-    }
-    void upsert() {
-        QFETCH(Profiles, initial);
-        QFETCH(QString, id);
-        QFETCH(std::optional<QString>, name);
-        QFETCH(std::optional<QString>, desc);
-        QFETCH(Profiles, expected);
-
-        NetworkProfileStore store(m_folder, [] { return kNow; });
-        store.setProfiles(initial);
+    // One network used again, one ID refused, one new; then the file is read back.
+    void upsertAndTheFileItWrites() {
+        // A time needing all 17 digits of a double: written as the shortest text that reads back.
+        const auto clock = [] { return 244855963.33333334; };
+        NetworkProfileStore store(m_dir->path(), clock);
+        store.setProfiles({{kId, u"Lab"_s, u"Second floor"_s, 100.0}, {kOtherId, u"O"_s, {}, 2.0}});
         QSignalSpy changed(&store, &NetworkProfileStore::profilesChanged);
-        store.upsertProfile(id, name, desc);
+        store.upsertProfile(kId, u"   "_s, u"Roof"_s);               // a blank name keeps its own
+        store.upsertProfile(kId.left(15) + u"\u00A0"_s, u"X"_s, {}); // 15 after trimming
+        store.upsertProfile(u"  0000ffff0000ffff\n"_s,
+                            u" a\"b\\c\x01\x1f\b\f\n\r\t 网络 \U0001F600\t"_s,
+                            u"\nSecond floor\u3000"_s);
         store.flush();
-        const bool ignored = expected.isEmpty();
-        QCOMPARE(store.profiles(), ignored ? initial : expected);
-        QCOMPARE(changed.count(), ignored ? 0 : 1);
-        QCOMPARE(readFile(filePath()), encodeProfiles(ignored ? initial : expected));
-        QCOMPARE(g_log, QStringList());
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(readFile(filePath()),
+                 R"([{"desc":"Roof","lastUsedAt":244855963.33333334,"name":"Lab",)"
+                 R"("networkID":"0123456789abcdef"},{"desc":"","lastUsedAt":2,"name":"O",)"
+                 R"("networkID":"fedcba9876543210"},{"desc":"Second floor","lastUsedAt":)"
+                 "244855963.33333334,\"name\":\"a\\\"b\\\\c\\u0001\\u001f\\b\\f\\n\\r\\t 网络 😀\","
+                 R"("networkID":"0000ffff0000ffff"}])");
+        QCOMPARE(NetworkProfileStore(m_dir->path(), clock).profiles(), store.profiles());
     }
 
     void newestFirst() {
@@ -127,81 +121,37 @@ private Q_SLOTS:
         for (int time = 2; time >= 0; --time)
             for (int i = time; i < 40; i += 3)
                 expected << QString::number(i);
-        NetworkProfileStore store(m_folder, [] { return kNow; });
+        NetworkProfileStore store(m_dir->path(), [] { return kNow; });
         store.setProfiles(profiles);
         for (const NetworkProfile& p : store.sortedByMostRecent())
             sorted << p.name;
         QCOMPARE(sorted, expected);
         // Of the entries used last, the later in stored order.
         QCOMPARE(store.mostRecentProfile()->name, u"38"_s);
-        store.setProfiles({});
-        QVERIFY(!store.mostRecentProfile());
-        // The clock counts seconds from 2001, as other writers of the file do.
-        QVERIFY(qAbs(NetworkProfileStore::currentTime() + 978307200.0 -
-                     QDateTime::currentSecsSinceEpoch()) < 60);
     }
 
-    void troubleOnDisk_data() {
-        QTest::addColumn<QString>("blocker");   // under the home folder; a folder if it ends in /
-        QTest::addColumn<QString>("folder");    // the store's, under the home folder
-        QTest::addColumn<bool>("readable");     // the blocker, for its user
-        QTest::addColumn<QString>("kept");      // where the blocker is kept aside, if anywhere
-        QTest::addColumn<QStringList>("lines"); // %1: the home folder
-
-        const QString store = u".local/share/FernPoint"_s;
-        const QString file = store + u"/networks.json"_s;
-        const QString copy = file + u".corrupt-20240510-021320"_s; // the clock's time, in UTC
-        const QString kept = u" (kept as %1/"_s;
-        const QString notAFolder = kSaveFailed + u"Not a directory"_s;
-        const QString isAFolder = kSaveFailed + u"Filename refers to a directory"_s;
-        QTest::newRow("not a list of entries, two copies of that second exist")
-            << file << store << true << copy + u"-3"_s
-            << QStringList{kLoadFailed + u"entry 0 is not an object"_s + kept + copy + u"-3)"_s};
+    void unreadableFileKeptAside_data() {
+        QTest::addColumn<bool>("readable"); // for its user; root is refused too
+        QTest::addColumn<QString>("keptAs");
+        // Two copies were made earlier that second.
+        QTest::newRow("an entry without a description") << true << u"-3"_s;
         // It cannot be copied, but it can still be moved out of the way of the next save.
-        QTest::newRow("unreadable for its user")
-            << file << store << false << copy
-            << QStringList{kLoadFailed + u"Permission denied"_s + kept + copy + u')'};
-        // Left alone, and each change tries again; memory stays the master copy.
-        QTest::newRow("a file where a parent folder should be")
-            << u"blocker"_s << u"blocker/share/FernPoint"_s << true << QString()
-            << QStringList{
-                   u"❌ [NetworkProfileStore] create dir failed: %1/blocker/share: Not a directory"_s,
-                   notAFolder, notAFolder};
-        // A folder cannot be overwritten by a save, so nothing is copied aside.
-        QTest::newRow("a folder where the file should be")
-            << file + u'/' << store << true << QString()
-            << QStringList{kLoadFailed + u"file to open is a directory"_s, isAFolder, isAFolder};
+        QTest::newRow("unreadable") << false << QString();
     }
-    void troubleOnDisk() {
-        // Refused for root too.
-        QFETCH(QString, blocker);
-        QFETCH(QString, folder);
+    void unreadableFileKeptAside() {
         QFETCH(bool, readable);
-        QFETCH(QString, kept);
-        QFETCH(QStringList, lines);
-        const QDir home(m_home->path());
-        const QString blockerPath = home.filePath(blocker);
-        const QByteArray content = "[1]";
-        if (blocker.endsWith(u'/'))
-            QVERIFY(home.mkpath(blocker));
-        else
-            QVERIFY(home.mkpath(QFileInfo(blockerPath).path()) && writeFile(blockerPath, content));
-        if (kept.endsWith(u"-3"_s)) // two copies were made earlier that second
-            for (const QString& earlier : {kept.chopped(2), kept.chopped(1) + u'2'})
-                QVERIFY(writeFile(home.filePath(earlier), "earlier"));
-        QVERIFY(readable || (QFile::setPermissions(blockerPath, {}) && setReadOverride(false)));
-        NetworkProfileStore store(home.filePath(folder), [] { return kNow; });
+        QFETCH(QString, keptAs);
+        const QString copy = filePath() + u".corrupt-20240510-021320"_s; // the clock's time in UTC
+        const QByteArray content = R"([{"networkID":"0123456789abcdef","name":"","lastUsedAt":1}])";
+        QVERIFY(writeFile(filePath(), content));
+        QVERIFY(!readable || (writeFile(copy, "x") && writeFile(copy + u"-2"_s, "x")));
+        QVERIFY(readable || (QFile::setPermissions(filePath(), {}) && setReadOverride(false)));
+        NetworkProfileStore store(m_dir->path(), [] { return kNow; });
         QVERIFY(setReadOverride(true));
-        for (const QString& id : {kId, kOtherId}) { // flushed one by one: one line each
-            store.upsertProfile(id, std::nullopt, std::nullopt);
-            store.flush();
-        }
-        QCOMPARE(store.profiles().size(), 2);
-        QCOMPARE(g_log, lines.replaceInStrings(u"%1"_s, home.path()));
-        if (!blocker.endsWith(u'/'))
-            QCOMPARE(readFile(kept.isEmpty() ? blockerPath : home.filePath(kept)), content);
-        if (!kept.isEmpty())
-            QCOMPARE(readFile(blockerPath), encodeProfiles(store.profiles()));
+        store.upsertProfile(kId, std::nullopt, std::nullopt);
+        store.flush();
+        QCOMPARE(readFile(copy + keptAs), content);
+        QCOMPARE(readFile(filePath()), encodeProfiles(store.profiles()));
     }
 
     void changesNeverWaitForASlowSave() {
@@ -209,7 +159,7 @@ private Q_SLOTS:
         QSemaphore hanging;
         QAtomicInt saves;
         auto store = std::make_unique<NetworkProfileStore>(
-            m_folder, [] { return kNow; },
+            m_dir->path(), [] { return kNow; },
             [&](const QString& path, const QByteArray& content) {
                 if (saves.fetchAndAddRelaxed(1) == 0)
                     hanging.tryAcquire(1, 5000);
@@ -232,7 +182,47 @@ private Q_SLOTS:
                  encodeProfiles({two.at(1), {kId, u"Lab"_s, QString(), kNow}}));
         QCOMPARE(saves.loadRelaxed(), 2);
     }
+
+    void killedDuringASave_data() {
+        QTest::addColumn<int>("signalNumber"); // SIGKILL ends it at once; the others as quitting
+        QTest::addColumn<int>("afterMs");      // after the save began
+        QTest::newRow("killed as the save begins") << SIGKILL << 0;
+        QTest::newRow("killed 10 ms into the save") << SIGKILL << 10;
+        QTest::newRow("SIGTERM during the save") << SIGTERM << 0;
+        QTest::newRow("SIGINT during the save") << SIGINT << 0;
+    }
+    void killedDuringASave() {
+        QFETCH(int, signalNumber);
+        QFETCH(int, afterMs);
+        QProcess process;
+        process.start(QCoreApplication::applicationFilePath(),
+                      {u"--saving-process"_s, m_dir->path()});
+        QByteArray output;
+        while (!output.endsWith("changing\nsaving\n") && process.waitForReadyRead(30000))
+            output += process.readAllStandardOutput();
+        QVERIFY2(output.endsWith("changing\nsaving\n"), output.constData());
+        QThread::msleep(static_cast<unsigned long>(afterMs));
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        QVERIFY(process.waitForFinished(30000));
+        output += process.readAllStandardOutput();
+        // Killed while saving, or ended normally only once the last change was on disk.
+        const bool endsNormally = signalNumber != SIGKILL;
+        QCOMPARE(output.endsWith("saved\n"), endsNormally);
+        QCOMPARE(process.exitStatus() == QProcess::NormalExit, endsNormally);
+        // The old file or the whole new one, never a mix or a part.
+        const DecodeResult decoded = decodeProfiles(readFile(filePath()));
+        QVERIFY2(decoded.profiles, qPrintable(decoded.errorDescription));
+        const qsizetype entries = decoded.profiles->size();
+        QVERIFY2(entries == kLongHistory || (entries == 1 && !endsNormally),
+                 qPrintable(QString::number(entries)));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestNetworkProfileStore)
+int main(int argc, char* argv[]) {
+    if (argc == 3 && qstrcmp(argv[1], "--saving-process") == 0)
+        return runSavingProcess(argc, argv);
+    QCoreApplication application(argc, argv);
+    TestNetworkProfileStore test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_NetworkProfileStore.moc"

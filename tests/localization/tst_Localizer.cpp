@@ -22,7 +22,6 @@ private Q_SLOTS:
             << u"en_US"_s << u"zhHans"_s << u"连接"_s << u"Connect"_s;
         QTest::newRow("en over Japanese") << u"ja_JP"_s << u"en"_s << u"Connect"_s << u"接続"_s;
         QTest::newRow("ja over Chinese") << u"zh_CN"_s << u"ja"_s << u"接続"_s << u"连接"_s;
-        QTest::newRow("system, Japanese") << u"ja_JP"_s << u"system"_s << u"接続"_s << u"接続"_s;
         QTest::newRow("capitals are no setting") << u"ja_JP"_s << u"EN"_s << u"接続"_s << u"接続"_s;
         QTest::newRow("German has no table: English")
             << u"de_DE"_s << u""_s << u"Connect"_s << u"Connect"_s;
