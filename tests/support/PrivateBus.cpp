@@ -5,14 +5,15 @@
 
 namespace fernpoint::test {
 
-PrivateBus::PrivateBus(const Options& options)
+PrivateBus::PrivateBus(const QString& serviceFolder)
     // Socket paths are limited to about 100 bytes, so the folder lives directly in /tmp.
     : m_dir(QStringLiteral("/tmp/fernpoint-bus-XXXXXX")) {
     // Clients may run as other users; they must reach the socket.
     QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
-    QString services;
-    for (const QString& folder : options.serviceDirectories)
-        services += QStringLiteral("<servicedir>%1</servicedir>").arg(folder.toHtmlEscaped());
+    const QString services =
+        serviceFolder.isEmpty()
+            ? QString()
+            : QStringLiteral("<servicedir>%1</servicedir>").arg(serviceFolder.toHtmlEscaped());
     QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
     if (!config.open(QIODevice::WriteOnly))
         return;

@@ -14,14 +14,8 @@ namespace fernpoint::test {
 // It is stopped when the object goes away. Nothing here touches the machine's own buses.
 class PrivateBus {
 public:
-    struct Options {
-        // Folders the daemon reads D-Bus activation files (*.service) from.
-        QStringList serviceDirectories;
-    };
-
-    PrivateBus()
-        : PrivateBus(Options{}) {}
-    explicit PrivateBus(const Options& options);
+    // serviceFolder: where the daemon reads D-Bus activation files (*.service) from, if anywhere.
+    explicit PrivateBus(const QString& serviceFolder = {});
     ~PrivateBus() { kill(); }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;

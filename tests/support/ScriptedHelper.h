@@ -38,6 +38,8 @@ public:
                     bus.registerService(contract::kBusName);
     }
     ~ScriptedHelper() {
+        // The object goes first, so that no call reaches it while the connection closes.
+        connection().unregisterObject(contract::kObjectPath);
         crash();
         m_thread.quit();
         m_thread.wait();
