@@ -207,7 +207,7 @@ private Q_SLOTS:
                                    : QString());
             QCOMPARE(turnedAway.count(QString()), 16);
             QCOMPARE(turnedAway.count(u"connection"_s), 4);
-            if (!callersLeave && ::geteuid() == 0) {
+            if (!callersLeave && ::geteuid() == 0) { // the 16 are this user's alone
                 QProcess other;
                 other.start(u"setpriv"_s,
                             {u"--reuid=nobody"_s, u"--clear-groups"_s, u"dbus-send"_s,

@@ -27,21 +27,17 @@ namespace {
 const QString kKey = HelperInstaller::installedVersionKey;
 const QString kHelper = u"/opt/fernpoint/libexec/fernpoint/fernpoint-helper"_s;
 
-struct FakeProbe final : HelperJobProbe {
+// The job's presence and pkexec, faked: the scripted outcome comes once, then success; a success
+// makes the job present.
+struct FakeSystem final : HelperJobProbe, PrivilegedRunner {
     bool present = false;
-    bool isHelperJobPresent() override { return present; }
-};
-
-// Answers with the scripted outcome once, then with success; a success makes the job present.
-struct FakeRunner final : PrivilegedRunner {
-    FakeProbe* probe = nullptr;
     std::optional<Outcome> next;
     QList<QStringList> runs; // program, then arguments
+    bool isHelperJobPresent() override { return present; }
     Outcome run(const QString& program, const QStringList& arguments) override {
         runs.append(QStringList{program} + arguments);
         const Outcome outcome = std::exchange(next, std::nullopt).value_or(Outcome{});
-        if (probe && outcome.kind == Kind::Finished && outcome.exitCode == 0)
-            probe->present = true;
+        present = present || (outcome.kind == Kind::Finished && outcome.exitCode == 0);
         return outcome;
     }
 };
@@ -103,12 +99,10 @@ private Q_SLOTS:
         QSettings settings(path, QSettings::IniFormat);
         if (!stored.isNull())
             settings.setValue(kKey, stored);
-        FakeProbe probe;
-        probe.present = present;
-        FakeRunner runner;
-        runner.probe = &probe;
+        FakeSystem runner;
+        runner.present = present;
         runner.next = outcome;
-        HelperInstaller installer(probe, runner, settings, kHelper);
+        HelperInstaller installer(runner, runner, settings, kHelper);
         QStringList errors; // one per completion, which must come once
         for (int call = 0; call < 2; ++call)
             installer.ensureHelperInstalled([&](const std::optional<InstallError>& e) {
@@ -206,7 +200,8 @@ private Q_SLOTS:
                                 << recognised << pings;
         };
         row("the package's own", "", "owned", true, 1);
-        row("activatable, but its program is not there", "", "activatable");
+        row("activatable, but its program is not there", "mkdir services && cp $S services/",
+            "activatable");
         row("only a similar name owned", "", "similar");
         row("helper of another version", "", "old", false, 1);
         row("activation file is a symbolic link", "mv $S s && ln -s $PWD/s $S");
@@ -228,22 +223,17 @@ private Q_SLOTS:
         const QString service =
             u"usr/share/dbus-1/system-services/%1.service"_s.arg(contract::kBusName);
         const QString program = u"usr/libexec/fernpoint/fernpoint-helper"_s;
-        QProcess shell;
-        shell.setWorkingDirectory(tree.path());
-        shell.setProcessChannelMode(QProcess::ForwardedChannels);
-        shell.start(
-            u"sh"_s,
-            {u"-ec"_s, QStringLiteral("S=%1 P=%2; umask 022; mkdir -p $(dirname $S) $(dirname $P)\n"
-                                      "printf '[D-BUS Service]\\nName=%3\\nExec=/%2\\n' >$S\n"
-                                      "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n")
-                               .arg(service, program, contract::kBusName) +
-                           breakage});
-        QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
-        QTemporaryDir services;
-        if (helper == u"activatable")
-            QVERIFY(QFile::copy(tree.filePath(service),
-                                services.filePath(contract::kBusName + u".service"_s)));
-        test::PrivateBus bus(services.path());
+        QCOMPARE(
+            QProcess::execute(
+                u"sh"_s,
+                {u"-ec"_s, QStringLiteral(
+                               "cd %4; S=%1 P=%2; umask 022; mkdir -p $(dirname $S) $(dirname $P)\n"
+                               "printf '[D-BUS Service]\\nName=%3\\nExec=/%2\\n' >$S\n"
+                               "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n")
+                                   .arg(service, program, contract::kBusName, tree.path()) +
+                               breakage}),
+            0);
+        test::PrivateBus bus(tree.filePath(u"services"_s)); // activation files
         const QString name = QString::fromLatin1(QTest::currentDataTag());
         QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), name);
         test::ScriptedHelper scripted(bus.address());
@@ -259,7 +249,7 @@ private Q_SLOTS:
         DBusHelperJobProbe probe(connection, system);
         QCOMPARE(probe.isHelperJobPresent(), helper != u"similar");
         QSettings settings(tree.filePath(u"fernpoint.conf"_s), QSettings::IniFormat);
-        FakeRunner runner;
+        FakeSystem runner;
         runner.next = Outcome{Kind::Finished, 126, {}};
         HelperInstaller(probe, runner, settings, kHelper)
             .ensureHelperInstalled([](const std::optional<InstallError>&) {});
