@@ -71,54 +71,48 @@ private Q_SLOTS:
     // runs as root, then as nobody; ROOT is the root, ABOVE the folder above it,
     // HELPER the program.
     void whereTheStepMayWrite_data() {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("arguments"); // after "nobody:", run as nobody
         QTest::addColumn<QString>("setupAsRoot");
         QTest::addColumn<QString>("setupAsNobody");
-        QTest::addColumn<bool>("stepAsNobody");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("error");
-        const QString install = u"--install"_s;
-        const QStringList intoRoot{install, u"--root"_s, u"ROOT"_s};
-        const QString plantLink = u"ln -s ABOVE/elsewhere "_s;
-        QTest::newRow("system locations, as nobody")
-            << QStringList{install} << QString() << QString() << true << 1
-            << u"not running as root"_s;
-        QTest::newRow("relative root") << QStringList{install, u"--root=some/where"_s} << QString()
-                                       << QString() << false << 2 << u"absolute"_s;
-        QTest::newRow("over an earlier installation")
-            << intoRoot
-            << u"HELPER --install --root ROOT && find ROOT -type f -exec truncate -s0 {} +"_s
-            << QString() << false << 0 << QString();
-        QTest::newRow("own folder, as nobody")
-            << intoRoot << u"chown nobody ROOT"_s << QString() << true << 0 << QString();
-        QTest::newRow("link in its own folder, as nobody")
-            << intoRoot << u"chown nobody ROOT"_s << plantLink + u"ROOT/etc"_s << true << 1
-            << u"ROOT/etc: it is a symbolic link"_s;
-        QTest::newRow("another user's folder below the root")
-            << intoRoot << u"mkdir ROOT/etc && chown nobody ROOT/etc"_s
-            << plantLink + u"ROOT/etc/dbus-1"_s << false << 1 << u"ROOT/etc: it belongs to user"_s;
-        QTest::newRow("a folder below the root anyone may write to, even sticky")
-            << intoRoot << u"mkdir ROOT/usr && chmod 1777 ROOT/usr"_s
-            << plantLink + u"ROOT/usr/local"_s << false << 1
-            << u"ROOT/usr: group or others may write to it"_s;
-        QTest::newRow("a folder above the root anyone may write to")
-            << intoRoot << u"chmod 0777 ABOVE"_s << QString() << false << 1
-            << u"ABOVE: group or others may write to it"_s;
-        QTest::newRow("a file where a folder must go")
-            << intoRoot << u"mkdir ROOT/etc && : >ROOT/etc/dbus-1"_s << QString() << false << 1
-            << QString();
-        QTest::newRow("a folder where the unit must go, over an installation")
-            << intoRoot
-            << u"HELPER --install --root ROOT && echo old >ROOT%1 && rm ROOT%2 && mkdir ROOT%2"_s
-                   .arg(kProgram, kUnit)
-            << QString() << false << 1 << QString();
+        const auto row = [](const char* name, const char* arguments, const QString& setupAsRoot,
+                            const char* setupAsNobody, int exitCode, const char* error) {
+            QTest::newRow(name) << QString::fromLatin1(arguments) << setupAsRoot
+                                << QString::fromLatin1(setupAsNobody) << exitCode
+                                << QString::fromLatin1(error);
+        };
+        const char* intoRoot = "--install --root ROOT";
+        row("system locations, as nobody", "nobody: --install", {}, "", 1, "not running as root");
+        row("relative root", "--install --root=some/where", {}, "", 2, "absolute");
+        row("over an earlier installation", intoRoot,
+            u"HELPER --install --root ROOT && find ROOT -type f -exec truncate -s0 {} +"_s, "", 0,
+            "");
+        row("own folder, as nobody", "nobody: --install --root ROOT", u"chown nobody ROOT"_s, "", 0,
+            "");
+        row("link in its own folder, as nobody", "nobody: --install --root ROOT",
+            u"chown nobody ROOT"_s, "ln -s ABOVE/elsewhere ROOT/etc", 1,
+            "ROOT/etc: it is a symbolic link");
+        row("another user's folder below the root", intoRoot,
+            u"mkdir ROOT/etc && chown nobody ROOT/etc"_s, "ln -s ABOVE/elsewhere ROOT/etc/dbus-1",
+            1, "ROOT/etc: it belongs to user");
+        row("a folder below the root anyone may write to, even sticky", intoRoot,
+            u"mkdir ROOT/usr && chmod 1777 ROOT/usr"_s, "ln -s ABOVE/elsewhere ROOT/usr/local", 1,
+            "ROOT/usr: group or others may write to it");
+        row("a folder above the root anyone may write to", intoRoot, u"chmod 0777 ABOVE"_s, "", 1,
+            "ABOVE: group or others may write to it");
+        row("a file where a folder must go", intoRoot, u"mkdir ROOT/etc && : >ROOT/etc/dbus-1"_s,
+            "", 1, "");
+        row("a folder where the unit must go, over an installation", intoRoot,
+            u"HELPER --install --root ROOT && echo old >ROOT%1 && rm ROOT%2 && mkdir ROOT%2"_s.arg(
+                kProgram, kUnit),
+            "", 1, "");
     }
 
     void whereTheStepMayWrite() {
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, arguments);
         QFETCH(QString, setupAsRoot);
         QFETCH(QString, setupAsNobody);
-        QFETCH(bool, stepAsNobody);
         QFETCH(int, exitCode);
         QFETCH(QString, error);
         QTemporaryDir above;
@@ -143,8 +137,8 @@ private Q_SLOTS:
             QCOMPARE(run(kAsNobody + shell + QStringList{fill(setupAsNobody)}).first, 0);
         const QStringList before = filesBelow(above.path(), true);
 
-        QStringList command = stepAsNobody ? kAsNobody : QStringList();
-        command << program << arguments.replaceInStrings(u"ROOT"_s, fill(u"ROOT"_s));
+        QStringList command = arguments.startsWith(u"nobody: ") ? kAsNobody : QStringList();
+        command << program << fill(arguments.remove(u"nobody: "_s)).split(u' ');
         const auto [status, standardError] = run(command);
         QCOMPARE(status, exitCode);
         QVERIFY(filesBelow(elsewhere).isEmpty());
