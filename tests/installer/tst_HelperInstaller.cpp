@@ -14,6 +14,8 @@
 
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace fernpoint;
 using Outcome = PrivilegedRunner::Outcome;
 using Kind = Outcome::Kind;
@@ -23,31 +25,27 @@ Q_DECLARE_METATYPE(Outcome)
 namespace {
 
 const QString kKey = HelperInstaller::installedVersionKey;
-const QString kHelper = QStringLiteral("/opt/fernpoint/libexec/fernpoint/fernpoint-helper");
+const QString kHelper = u"/opt/fernpoint/libexec/fernpoint/fernpoint-helper"_s;
 
-struct FakeProbe final : HelperJobProbe {
+// The job's presence and pkexec, faked: the scripted outcome comes once, then success; a success
+// makes the job present.
+struct FakeSystem final : HelperJobProbe, PrivilegedRunner {
     bool present = false;
-    bool isHelperJobPresent() override { return present; }
-};
-
-// Answers with the scripted outcome once, then with success; a success makes the job present.
-struct FakeRunner final : PrivilegedRunner {
-    FakeProbe* probe = nullptr;
     std::optional<Outcome> next;
     QList<QStringList> runs; // program, then arguments
+    bool isHelperJobPresent() override { return present; }
     Outcome run(const QString& program, const QStringList& arguments) override {
         runs.append(QStringList{program} + arguments);
         const Outcome outcome = std::exchange(next, std::nullopt).value_or(Outcome{});
-        if (probe && outcome.kind == Kind::Finished && outcome.exitCode == 0)
-            probe->present = true;
+        present = present || (outcome.kind == Kind::Finished && outcome.exitCode == 0);
         return outcome;
     }
 };
 
-bool writeScript(const QString& path, const QByteArray& body, bool executable = true) {
+bool writeScript(const QString& path, const QByteArray& body) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
-           file.setPermissions(QFileDevice::Permissions(executable ? 0x7700 : 0x6600));
+           file.setPermissions(QFileDevice::Permissions(0x7700));
 }
 
 } // namespace
@@ -59,93 +57,76 @@ class tst_HelperInstaller final : public QObject {
 
 private Q_SLOTS:
     // Only a present job with exactly the required version text is left alone; a failure keeps
-    // the stored version, and the next call asks again.
+    // the stored version and tells why, and the next call asks again.
     void installsWhenNeeded_data() {
         QTest::addColumn<bool>("present");
-        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("stored");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QString>("error"); // domain code description; empty: installed
-        const Outcome ok{};
-        const QVariant current(QString(contract::kVersion));
-        const auto finished = [](int code, const char* text) {
-            return Outcome{Kind::Finished, code, QString::fromUtf8(text)};
+        const QString current = contract::kVersion;
+        const auto row = [](const char* name, bool present, const QString& stored, Kind kind,
+                            int code, const char* text, const char* error) {
+            QTest::newRow(name) << present << stored << Outcome{kind, code, QString::fromUtf8(text)}
+                                << QString::fromUtf8(error);
         };
-        QTest::newRow("present, same version") << true << current << ok << QString();
-        QTest::newRow("present, nothing stored") << true << QVariant() << ok << QString();
-        QTest::newRow("present, newer")
-            << true << QVariant(QStringLiteral("1.0.5")) << ok << QString();
-        QTest::newRow("present, same number other text")
-            << true << QVariant(QStringLiteral("1.0.04")) << ok << QString();
-        QTest::newRow("stored but job gone") << false << current << ok << QString();
-        QTest::newRow("pkexec missing")
-            << true << QVariant() << Outcome{Kind::AuthorizerMissing, 0, {}}
-            << QStringLiteral("NSOSStatusErrorDomain -60008 AuthorizationCreate 失败: -60008");
-        QTest::newRow("prompt dismissed")
-            << false << QVariant() << finished(126, "Error executing command: Request dismissed\n")
-            << QStringLiteral("NSOSStatusErrorDomain -60006 AuthorizationCopyRights 失败: -60006");
-        QTest::newRow("not authorized")
-            << false << QVariant() << finished(127, "Error executing command: Not authorized\n")
-            << QStringLiteral("NSOSStatusErrorDomain -60005 AuthorizationCopyRights 失败: -60005");
-        QTest::newRow("install step failed with a description")
-            << false << QVariant()
-            << finished(1, "\n  cannot create folder /etc/dbus-1: Not a directory  \nmore\n")
-            << QStringLiteral(
-                   "HelperInstaller 1 cannot create folder /etc/dbus-1: Not a directory");
-        QTest::newRow("install step failed silently")
-            << false << QVariant() << finished(3, "")
-            << QStringLiteral("HelperInstaller -1 SMJobBless 失败");
-        QTest::newRow("helper program refused before asking")
-            << false << QVariant()
-            << Outcome{Kind::ProgramRefused, 0, QStringLiteral("refusing: x")}
-            << QStringLiteral("HelperInstaller -2 refusing: x");
+        row("present, same version", true, current, Kind::Finished, 0, "", "");
+        row("present, newer", true, u"1.0.5"_s, Kind::Finished, 0, "", "");
+        row("present, same number other text", true, u"1.0.04"_s, Kind::Finished, 0, "", "");
+        row("stored but job gone", false, current, Kind::Finished, 0, "", "");
+        row("pkexec missing", true, {}, Kind::AuthorizerMissing, 0, "",
+            "NSOSStatusErrorDomain -60008 AuthorizationCreate 失败: -60008");
+        row("prompt dismissed", false, {}, Kind::Finished, 126,
+            "Error executing command: Request dismissed\n",
+            "NSOSStatusErrorDomain -60006 AuthorizationCopyRights 失败: -60006");
+        row("not authorized", false, {}, Kind::Finished, 127,
+            "Error executing command: Not authorized\n",
+            "NSOSStatusErrorDomain -60005 AuthorizationCopyRights 失败: -60005");
+        row("install step failed with a description", false, {}, Kind::Finished, 1,
+            "\n  cannot create folder /etc/dbus-1: Not a directory  \nmore\n",
+            "HelperInstaller 1 cannot create folder /etc/dbus-1: Not a directory");
+        row("install step failed silently", false, {}, Kind::Finished, 3, "",
+            "HelperInstaller -1 SMJobBless 失败");
+        row("helper program refused before asking", false, {}, Kind::ProgramRefused, 0,
+            "refusing: x", "HelperInstaller -2 refusing: x");
     }
 
     void installsWhenNeeded() {
         QFETCH(bool, present);
-        QFETCH(QVariant, stored);
+        QFETCH(QString, stored);
         QFETCH(Outcome, outcome);
         QFETCH(QString, error);
         const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         QSettings settings(path, QSettings::IniFormat);
-        if (stored.isValid())
+        if (!stored.isNull())
             settings.setValue(kKey, stored);
-        FakeProbe probe;
-        probe.present = present;
-        FakeRunner runner;
-        runner.probe = &probe;
+        FakeSystem runner;
+        runner.present = present;
         runner.next = outcome;
-        HelperInstaller installer(probe, runner, settings, kHelper);
-        const auto ensure = [&] {
-            QStringList errors; // one per completion, which must come once
+        HelperInstaller installer(runner, runner, settings, kHelper);
+        QStringList errors; // one per completion, which must come once
+        for (int call = 0; call < 2; ++call)
             installer.ensureHelperInstalled([&](const std::optional<InstallError>& e) {
-                errors << (e ? QStringLiteral("%1 %2 %3")
-                                   .arg(e->domain)
-                                   .arg(e->code)
-                                   .arg(e->localizedDescription)
+                errors << (e ? u"%1 %2 %3"_s.arg(e->domain).arg(e->code).arg(
+                                   e->localizedDescription)
                              : QString());
             });
-            return errors;
-        };
-        // The value as another process reads it from the file.
-        const auto onDisk = [&] { return QSettings(path, QSettings::IniFormat).value(kKey); };
-
-        const bool installs = !present || stored != QVariant(QString(contract::kVersion));
-        QCOMPARE(ensure(), QStringList{error});
-        const QList<QStringList> expectedRuns{{kHelper, QStringLiteral("--install")}};
-        QCOMPARE(runner.runs, installs ? expectedRuns : QList<QStringList>());
-        QCOMPARE(onDisk(), error.isEmpty() ? QVariant(QString(contract::kVersion)) : stored);
-        // The next call asks again only after a failure.
-        QCOMPARE(ensure(), QStringList{QString()});
+        QCOMPARE(errors, (QStringList{error, QString()}));
+        const bool installs = !present || stored != contract::kVersion;
+        const QStringList install{kHelper, u"--install"_s};
+        QCOMPARE(runner.runs.value(0), installs ? install : QStringList());
         QCOMPARE(runner.runs.size(), (installs ? 1 : 0) + (error.isEmpty() ? 0 : 1));
-        QCOMPARE(onDisk(), QVariant(QString(contract::kVersion)));
+        // As another process reads it from the file.
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value(kKey),
+                 QVariant(QString(contract::kVersion)));
     }
 
     // pkexec, by its absolute path only (PATH and the working folder are the user's), gets the
-    // program, then its arguments; its exit status (none for a crash) and standard error come
-    // back. Nobody is asked to run, as root, a program someone other than root could have put
-    // there or could still swap. ABOVE is a folder of root's own, holding the program bin/helper.
+    // program, then its arguments (printed here to standard error); its exit status and standard
+    // error come back. Nobody is asked to run, as root, a program someone other than root could
+    // have put there or could still swap. ABOVE is a folder of root's own, holding the program
+    // bin/helper.
     void pkexecRun_data() {
-        QTest::addColumn<QString>("pkexec"); // its script, or missing, plain (file) or bare name
+        QTest::addColumn<QString>("pkexec"); // its script, or missing or bare name
         QTest::addColumn<QString>("setup");  // shell commands, run first
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("outcome");
@@ -155,15 +136,13 @@ private Q_SLOTS:
                                 << QString::fromUtf8(program) << QString::fromUtf8(outcome);
         };
         const char* helper = "ABOVE/bin/helper";
-        row("success", "exit 0", "", helper, "finished 0 ");
-        row("install step failed", "printf 'cannot write: \\342\\234\\227\\n' >&2; exit 1", "",
-            helper, "finished 1 cannot write: ✗\n");
-        row("crashed", "kill -SEGV $$", "", helper, "finished -1 ");
+        row("success", "exit 0", "", helper, "finished 0 ABOVE/bin/helper\n--install\n");
+        row("install step failed", "printf '\\342\\234\\227\\n' >&2; exit 1", "", helper,
+            "finished 1 ABOVE/bin/helper\n--install\n✗\n");
         row("pkexec missing", "missing", "", helper, "missing");
-        row("pkexec not executable", "plain", "", helper, "missing");
         row("pkexec by a bare name, on PATH and here", "bare name", "", helper, "missing");
         row("root's own, below a sticky folder anyone may write to", "exit 0", "chmod 1777 ABOVE",
-            helper, "finished 0 ");
+            helper, "finished 0 ABOVE/bin/helper\n--install\n");
         row("program missing", "exit 0", "", "ABOVE/bin/nothing",
             "refused ABOVE/bin/nothing does not exist");
         row("another user's program", "exit 0", "chown nobody ABOVE/bin/helper", helper,
@@ -184,39 +163,25 @@ private Q_SLOTS:
         if (::geteuid() != 0)
             QSKIP("needs root, to build folders of root's own");
         QTemporaryDir above;
-        const auto fill = [&](QString text) {
-            return text.replace(QStringLiteral("ABOVE"), above.path());
-        };
-        const QString helper = above.filePath(QStringLiteral("bin/helper"));
-        const QString script = m_dir.filePath(QStringLiteral("pkexec"));
-        const QString arguments = m_dir.filePath(QStringLiteral("arguments"));
-        QFile::remove(arguments);
-        QVERIFY(QDir(above.path()).mkpath(QStringLiteral("bin")) && writeScript(helper, "") &&
+        const auto fill = [&](QString text) { return text.replace(u"ABOVE"_s, above.path()); };
+        const QString helper = above.filePath(u"bin/helper"_s);
+        const QString script = m_dir.filePath(u"pkexec"_s);
+        QVERIFY(QDir(above.path()).mkpath(u"bin"_s) && writeScript(helper, "") &&
                 QFile::setPermissions(helper, QFileDevice::Permissions(0x7555)));
-        QVERIFY(writeScript(
-            script, "printf '%s\\n' \"$@\" >'" + arguments.toUtf8() + "'\n" + pkexec.toUtf8(),
-            pkexec != u"plain"));
-        QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), fill(setup)}),
-                 0);
+        QVERIFY(writeScript(script, "printf '%s\\n' \"$@\" >&2\n" + pkexec.toUtf8()));
+        QCOMPARE(QProcess::execute(u"/bin/sh"_s, {u"-ec"_s, fill(setup)}), 0);
         // Where a bare name would be found: on PATH, and in the working folder.
         qputenv("PATH", m_dir.path().toUtf8() + ':' + qgetenv("PATH"));
         QDir::setCurrent(m_dir.path());
-        const QString authorizer = pkexec == u"bare name" ? QStringLiteral("pkexec")
+        const QString authorizer = pkexec == u"bare name" ? u"pkexec"_s
                                    : pkexec == u"missing" ? script + u'x'
                                                           : script;
-        const Outcome result =
-            PkexecRunner(authorizer).run(fill(program), {QStringLiteral("--install")});
-        QCOMPARE(
-            result.kind == Kind::AuthorizerMissing ? QStringLiteral("missing")
-            : result.kind == Kind::ProgramRefused
-                ? QStringLiteral("refused ") +
-                      result.standardError.section(QStringLiteral(" as root: "), 1)
-                : QStringLiteral("finished %1 %2").arg(result.exitCode).arg(result.standardError),
-            fill(outcome));
-        QFile file(arguments);
-        QCOMPARE(file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString(),
-                 result.kind == Kind::Finished ? fill(program) + QStringLiteral("\n--install\n")
-                                               : QString());
+        const Outcome result = PkexecRunner(authorizer).run(fill(program), {u"--install"_s});
+        QCOMPARE(result.kind == Kind::AuthorizerMissing ? u"missing"_s
+                 : result.kind == Kind::ProgramRefused
+                     ? u"refused "_s + result.standardError.section(u" as root: "_s, 1)
+                     : u"finished %1 %2"_s.arg(result.exitCode).arg(result.standardError),
+                 fill(outcome));
     }
 
     // The job is present when its exact name is activatable or owned. A user whose settings lack
@@ -235,7 +200,8 @@ private Q_SLOTS:
                                 << recognised << pings;
         };
         row("the package's own", "", "owned", true, 1);
-        row("activatable, but its program is not there", "", "activatable");
+        row("activatable, but its program is not there", "mkdir services && cp $S services/",
+            "activatable");
         row("only a similar name owned", "", "similar");
         row("helper of another version", "", "old", false, 1);
         row("activation file is a symbolic link", "mv $S s && ln -s $PWD/s $S");
@@ -255,41 +221,35 @@ private Q_SLOTS:
         QFETCH(int, pings);
         QTemporaryDir tree;
         const QString service =
-            QStringLiteral("usr/share/dbus-1/system-services/%1.service").arg(contract::kBusName);
-        const QString program = QStringLiteral("usr/libexec/fernpoint/fernpoint-helper");
-        QProcess shell;
-        shell.setWorkingDirectory(tree.path());
-        shell.setProcessChannelMode(QProcess::ForwardedChannels);
-        shell.start(QStringLiteral("sh"),
-                    {QStringLiteral("-ec"),
-                     QStringLiteral("S=%1 P=%2; umask 022; mkdir -p $(dirname $S) $(dirname $P)\n"
-                                    "printf '[D-BUS Service]\\nName=%3\\nExec=/%2\\n' >$S\n"
-                                    "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n")
-                             .arg(service, program, contract::kBusName) +
-                         breakage});
-        QVERIFY(shell.waitForFinished() && shell.exitCode() == 0);
-        QTemporaryDir services;
-        if (helper == u"activatable")
-            QVERIFY(
-                QFile::copy(tree.filePath(service),
-                            services.filePath(contract::kBusName + QStringLiteral(".service"))));
-        test::PrivateBus bus(test::PrivateBus::Options{{services.path()}});
+            u"usr/share/dbus-1/system-services/%1.service"_s.arg(contract::kBusName);
+        const QString program = u"usr/libexec/fernpoint/fernpoint-helper"_s;
+        QCOMPARE(
+            QProcess::execute(
+                u"sh"_s,
+                {u"-ec"_s, QStringLiteral(
+                               "cd %4; S=%1 P=%2; umask 022; mkdir -p $(dirname $S) $(dirname $P)\n"
+                               "printf '[D-BUS Service]\\nName=%3\\nExec=/%2\\n' >$S\n"
+                               "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n")
+                                   .arg(service, program, contract::kBusName, tree.path()) +
+                               breakage}),
+            0);
+        test::PrivateBus bus(tree.filePath(u"services"_s)); // activation files
         const QString name = QString::fromLatin1(QTest::currentDataTag());
         QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), name);
         test::ScriptedHelper scripted(bus.address());
         if (helper == u"old")
-            scripted.setReply(QStringLiteral("Ping"), {QStringList{QStringLiteral("1.0.3")}});
+            scripted.setReply(u"Ping"_s, {QStringList{u"1.0.3"_s}});
         else if (helper != u"owned")
             scripted.releaseName();
         if (helper == u"similar")
-            QVERIFY(connection.registerService(contract::kBusName + QStringLiteral(".old")));
+            QVERIFY(connection.registerService(contract::kBusName + u".old"_s));
         PackagedHelper::System system; // the machine's own bus, not a private one
         system.root = tree.path();
         system.rootUid = ::geteuid();
         DBusHelperJobProbe probe(connection, system);
         QCOMPARE(probe.isHelperJobPresent(), helper != u"similar");
-        QSettings settings(tree.filePath(QStringLiteral("fernpoint.conf")), QSettings::IniFormat);
-        FakeRunner runner;
+        QSettings settings(tree.filePath(u"fernpoint.conf"_s), QSettings::IniFormat);
+        FakeSystem runner;
         runner.next = Outcome{Kind::Finished, 126, {}};
         HelperInstaller(probe, runner, settings, kHelper)
             .ensureHelperInstalled([](const std::optional<InstallError>&) {});

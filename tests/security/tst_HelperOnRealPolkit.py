@@ -1,16 +1,16 @@
 #!/usr/bin/python3
 # The helper as a machine runs it: installed by its own install step into a temporary root,
 # started by a bus of the system type (default-deny policy plus the installed one) and asking the
-# real polkit daemon, which reads the installed action and one rule granting a test user. polkitd
-# sees them through a private mount namespace, so nothing of the machine changes. Other users'
-# calls come from this same script, started as them through setpriv.
+# real polkit daemon, which reads the installed action through a private mount namespace, so
+# nothing of the machine changes. Another user's calls come from this same script, started as
+# nobody through setpriv.
 #   tst_HelperOnRealPolkit.py HELPER_PROGRAM      exits 77 (skipped) with the reason when it cannot run
-import os, pwd, re, shutil, subprocess, sys, tempfile, time
+import os, re, shutil, subprocess, sys, tempfile, time
 import dbus, dbus.bus, dbus.lowlevel
 
 NAME, PATH = 'com.lunacore.sdwan.fernpoint.helper', '/com/lunacore/sdwan/fernpoint/helper'
 POLKIT, POLKITD = 'org.freedesktop.PolicyKit1', '/usr/lib/polkit-1/polkitd'
-NETWORK, GRANTED = '0123456789abcdef', 'daemon'
+NETWORK = '0123456789abcdef'
 failures = []
 
 
@@ -29,8 +29,7 @@ def message(request):
 
 
 def answer(bus, request):
-    """'<ms> ok|refused|error <text>'; the request 'own' asks for the helper's name."""
-    start = time.monotonic()
+    """'ok|refused|error <text>'; the request 'own' asks for the helper's name."""
     try:
         if request == 'own':
             reply = [bus.request_name(NAME, dbus.bus.NAME_FLAG_DO_NOT_QUEUE), []]
@@ -40,7 +39,7 @@ def answer(bus, request):
         outcome = ('ok' if reply[0] or len(reply) == 1 else 'refused') + ' ' + ''.join(text)
     except dbus.DBusException as error:
         outcome = 'error %s %s' % (error.get_dbus_name(), error.get_dbus_message())
-    return '%d %s' % ((time.monotonic() - start) * 1000, outcome.strip())
+    return outcome.strip()
 
 
 def check(condition, what):
@@ -66,16 +65,11 @@ def main(helper):
     processes = []
     try:
         os.chmod(top, 0o755)  # polkitd's own user reads the installed action
-        root, rules, client = top + '/root', top + '/rules', top + '/client.py'
+        root, client = top + '/root', top + '/client.py'
         os.makedirs(root, 0o755)
-        os.makedirs(rules, 0o755)
         subprocess.run([helper, '--install', '--root', root], check=True)
-        with open(rules + '/50-test.rules', 'w') as rule:
-            rule.write('polkit.addRule(function(action, subject) {\n  if (action.id == "%s.control"'
-                       ' && subject.user == "%s") return polkit.Result.YES;\n});\n' % (NAME, GRANTED))
         shutil.copy(__file__, client)
-        for path in (rules + '/50-test.rules', client):
-            os.chmod(path, 0o644)
+        os.chmod(client, 0o644)
         with open(top + '/bus.conf', 'w') as config:
             config.write(bus_config(top, root))
         bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + top + '/bus.conf', '--nofork',
@@ -83,9 +77,8 @@ def main(helper):
         processes.append(bus_daemon)
         address = bus_daemon.stdout.readline().strip()
         polkitd = subprocess.Popen(
-            ['unshare', '-m', 'sh', '-c', 'mount --bind "$1" /usr/share/polkit-1/actions && '
-             'mount --bind "$2" /etc/polkit-1/rules.d && exec ' + POLKITD, 'sh',
-             root + '/usr/share/polkit-1/actions', rules],
+            ['unshare', '-m', 'sh', '-c', 'mount --bind "$1" /usr/share/polkit-1/actions && exec ' + POLKITD,
+             'sh', root + '/usr/share/polkit-1/actions'],
             env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address), stderr=subprocess.PIPE, text=True)
         processes.append(polkitd)
         bus = dbus.bus.BusConnection(address)
@@ -96,31 +89,20 @@ def main(helper):
             polkitd.kill()
             skip('polkitd did not come up: ' + ' '.join(polkitd.communicate()[1].split()))
 
-        def run(user, *arguments):
-            account = pwd.getpwnam(user)
-            process = subprocess.Popen(
-                ['setpriv', '--reuid=%d' % account.pw_uid, '--regid=%d' % account.pw_gid, '--clear-groups',
-                 sys.executable, client, 'client', address] + list(arguments),
-                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        def calls_as_nobody(*requests):
+            process = subprocess.Popen(['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups',
+                                        sys.executable, client, 'client', address] + list(requests),
+                                       stdout=subprocess.PIPE, text=True)
             processes.append(process)
-            return process
-
-        def calls(user, *requests):
-            return [line.split(' ', 1)[1] for line in run(user, *requests).communicate()[0].splitlines()]
-
-        def helper_pid():
-            return bus.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
-                                     'GetConnectionUnixProcessID', 's', (NAME,))
+            return process.communicate()[0].splitlines()
 
         # Activated by the bus from the installed files; root is authorized by polkit itself.
-        check(answer(bus, 'Ping').endswith(' ok 1.0.4'), 'the bus starts the installed helper')
-        check(os.readlink('/proc/%d/exe' % helper_pid()) == root + '/usr/local/libexec/fernpoint/fernpoint-helper',
-              'it runs the installed program')
-        for request in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK):
-            answer(bus, request)
+        check(answer(bus, 'Ping') == 'ok 1.0.4', 'the bus starts the installed helper')
+        check([answer(bus, r) for r in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK)]
+              == ['ok'] * 3, 'root stops, sets NAT and starts')
         # Without a prompt, polkit answers nobody with a challenge: still no.
-        status = calls('nobody', 'StartGateway:fedcba9876543210:true', 'SetNat:true', '!StopGateway',
-                       'Uninstall', 'Ping', 'GatewayStatus', 'own', 'com.example.Other.Ping')
+        status = calls_as_nobody('StartGateway:fedcba9876543210:true', 'SetNat:true', '!StopGateway',
+                                 'Uninstall', 'Ping', 'GatewayStatus', 'own', 'com.example.Other.Ping')
         check(all(s.startswith('refused not authorized: ') for s in status[:4]) and len(status) == 8,
               'nobody may not start, set NAT, stop or uninstall: %s' % status[:4])
         check(all(s.startswith('error org.freedesktop.DBus.Error.AccessDenied') for s in status[6:]),
@@ -128,22 +110,6 @@ def main(helper):
         check(status[4] == 'ok 1.0.4' and '"Nat":false' in status[5] and '"state":"stopped"' not in status[5],
               'nobody reads, and nothing changed: %s' % status[4:])
 
-        granted = calls(GRANTED, 'StopGateway', 'SetNat:true', 'GatewayStatus', 'StartGateway:%s:false' % NETWORK,
-                        'Uninstall', 'StopGateway', 'GatewayStatus')
-        check([granted[i] for i in (0, 1, 3, 5)] == ['ok'] * 4 and '"Nat":true' in granted[2]
-              and '"state":"stopped"' in granted[6], 'the granted user stops, sets NAT, starts, stops: %s' % granted)
-        check(granted[4].startswith('refused not authorized: '), 'but may not uninstall: ' + granted[4])
-
-        # A reinstall replaces the program: the running helper ends, the next call starts the new one.
-        first_pid = helper_pid()
-        subprocess.run([helper, '--install', '--root', root], check=True)
-        deadline = time.monotonic() + 5
-        while bus.name_has_owner(NAME) and time.monotonic() < deadline:
-            time.sleep(0.02)
-        check(not bus.name_has_owner(NAME) and answer(bus, 'Ping').endswith(' ok 1.0.4')
-              and helper_pid() != first_pid, 'a helper whose program was replaced ends')
-        check(answer(bus, 'Uninstall').endswith(' ok') and not os.listdir(root + '/usr/local/libexec'),
-              'root uninstalls it through its own method')
     finally:
         for process in reversed(processes):
             if process.poll() is None:

@@ -3,61 +3,49 @@
 #include <QDir>
 #include <QFile>
 
+using namespace Qt::StringLiterals;
+
 namespace fernpoint::test {
 
-PrivateBus::PrivateBus(const Options& options)
+PrivateBus::PrivateBus(const QString& serviceFolder)
     // Socket paths are limited to about 100 bytes, so the folder lives directly in /tmp.
-    : m_dir(QStringLiteral("/tmp/fernpoint-bus-XXXXXX")) {
+    : m_dir(u"/tmp/fernpoint-bus-XXXXXX"_s) {
     // Clients may run as other users; they must reach the socket.
     QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
-    QString services;
-    for (const QString& folder : options.serviceDirectories)
-        services += QStringLiteral("<servicedir>%1</servicedir>").arg(folder.toHtmlEscaped());
-    QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
+    QFile config(m_dir.filePath(u"bus.conf"_s));
     if (!config.open(QIODevice::WriteOnly))
         return;
-    config.write(
-        QStringLiteral("<busconfig><type>fernpoint-test</type><listen>unix:path=%1</listen>"
-                       "<auth>EXTERNAL</auth>%2<policy context=\"default\"><allow user=\"*\"/>"
-                       "<allow own=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/></policy></busconfig>\n")
-            .arg(m_dir.filePath(QStringLiteral("bus")).toHtmlEscaped(), services)
-            .toUtf8());
+    config.write(u"<busconfig><type>fernpoint-test</type><listen>unix:path=%1</listen>"
+                 "<auth>EXTERNAL</auth><servicedir>%2</servicedir><policy context=\"default\">"
+                 "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\" "
+                 "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/></policy></busconfig>\n"_s
+                     .arg(m_dir.filePath(u"bus"_s).toHtmlEscaped(),
+                          (serviceFolder.isEmpty() ? m_dir.path() : serviceFolder).toHtmlEscaped())
+                     .toUtf8());
     config.close();
-    restart();
-}
-
-bool PrivateBus::restart() {
-    kill();
-    // The daemon replaces the stale socket file a killed one left behind.
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + m_dir.filePath(QStringLiteral("bus.conf")),
-                    QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    m_address.clear();
+    m_daemon.start(u"dbus-daemon"_s, {u"--config-file="_s + config.fileName(), u"--nofork"_s,
+                                      u"--print-address=1"_s});
     if (m_daemon.waitForStarted(5000))
         while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000))
             ;
     m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    return isRunning();
+}
+
+PrivateBus::~PrivateBus() {
+    m_daemon.kill();
+    m_daemon.waitForFinished(3000);
 }
 
 bool PrivateBus::isRunning() const {
     return m_daemon.state() == QProcess::Running && !m_address.isEmpty();
 }
 
-void PrivateBus::kill() {
-    if (m_daemon.state() != QProcess::NotRunning) {
-        m_daemon.kill();
-        m_daemon.waitForFinished(3000);
-    }
-}
-
 QProcessEnvironment systemBusEnvironment(const QString& busAddress) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!busAddress.isEmpty())
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
-    environment.remove(QStringLiteral("DBUS_STARTER_ADDRESS"));
+        environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, busAddress);
+    environment.remove(u"DBUS_STARTER_ADDRESS"_s);
     return environment;
 }
 
@@ -74,7 +62,7 @@ TemporaryHome::TemporaryHome() {
         QDir().mkpath(home + QLatin1StringView(folder));
         qputenv(name, (home + QLatin1StringView(folder)).toUtf8());
     }
-    QFile::setPermissions(home + QStringLiteral("/runtime"), QFileDevice::Permissions(0x7700));
+    QFile::setPermissions(home + u"/runtime"_s, QFileDevice::Permissions(0x7700));
 }
 
 TemporaryHome::~TemporaryHome() {

@@ -14,26 +14,15 @@ namespace fernpoint::test {
 // It is stopped when the object goes away. Nothing here touches the machine's own buses.
 class PrivateBus {
 public:
-    struct Options {
-        // Folders the daemon reads D-Bus activation files (*.service) from.
-        QStringList serviceDirectories;
-    };
-
-    PrivateBus()
-        : PrivateBus(Options{}) {}
-    explicit PrivateBus(const Options& options);
-    ~PrivateBus() { kill(); }
+    // serviceFolder: where the daemon reads D-Bus activation files (*.service) from, if anywhere.
+    explicit PrivateBus(const QString& serviceFolder = {});
+    ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
     bool isRunning() const;
     // The address clients connect to, e.g. "unix:path=/tmp/.../bus,guid=...".
     const QString& address() const { return m_address; }
-    // Stops the daemon at once (SIGKILL), as if it had crashed.
-    void kill();
-    // Starts a new daemon on the same socket path. It has a new GUID, so address() changes; an
-    // address without the "guid=" part reaches either daemon.
-    bool restart();
 
 private:
     QTemporaryDir m_dir;
