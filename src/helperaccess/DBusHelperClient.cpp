@@ -4,8 +4,6 @@
 #include "HelperProxy.h"
 
 #include <QDBusMessage>
-#include <QDBusPendingCall>
-#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDebug>
 #include <QStringList>
@@ -38,6 +36,35 @@ QDBusError tooManyTexts(QLatin1StringView method, QLatin1StringView argument) {
                                      "\"%2\" (at most one is allowed)")
                           .arg(method, argument));
 }
+
+// One call in flight, owned by the client. The bus thread hands the reply over as the message
+// itself, so the main thread never waits for the lock that the bus thread holds on a pending
+// call while it delivers the reply (a pending-call watcher takes that lock, which woke the idle
+// main thread a second time on many polls). Exactly one of the two slots runs.
+class PendingHelperCall final : public QObject {
+    Q_OBJECT
+
+public:
+    PendingHelperCall(std::function<void(const QDBusMessage&)> onReply,
+                      std::function<void(const QDBusError&)> onError, QObject* parent)
+        : QObject(parent)
+        , m_onReply(std::move(onReply))
+        , m_onError(std::move(onError)) {}
+
+public Q_SLOTS:
+    void replied(const QDBusMessage& reply) {
+        deleteLater();
+        m_onReply(reply);
+    }
+    void failed(const QDBusError& error, const QDBusMessage&) {
+        deleteLater();
+        m_onError(error);
+    }
+
+private:
+    std::function<void(const QDBusMessage&)> m_onReply;
+    std::function<void(const QDBusError&)> m_onError;
+};
 
 } // namespace
 
@@ -74,7 +101,7 @@ DBusHelperClient::DBusHelperClient(const QString& busAddress, QObject* parent)
     , m_busAddress(busAddress) {}
 
 DBusHelperClient::~DBusHelperClient() {
-    // Closed here at the latest; calls in flight die with their watchers (our children).
+    // Closed here at the latest; calls in flight die with their pending calls (our children).
     m_link.reset();
 }
 
@@ -152,7 +179,8 @@ void DBusHelperClient::dropLink(const Link* link) {
 }
 
 void DBusHelperClient::dispatch(QLatin1StringView method, QLatin1StringView signature,
-                                const Send& send, OnReply onReply, OnError onError) {
+                                const QVariantList& arguments, CallKind kind, OnReply onReply,
+                                OnError onError) {
     QDBusError connectError;
     std::shared_ptr<Link> link = currentLink(connectError);
     if (!link) {
@@ -163,38 +191,48 @@ void DBusHelperClient::dispatch(QLatin1StringView method, QLatin1StringView sign
         return;
     }
 
-    auto* watcher = new QDBusPendingCallWatcher(send(*link->proxy), this);
-    connect(
-        watcher, &QDBusPendingCallWatcher::finished, this,
-        [this, link, method, signature, onReply = std::move(onReply),
-         onError = std::move(onError)](QDBusPendingCallWatcher* finished) {
-            finished->deleteLater();
-            const QDBusMessage reply = finished->reply();
-            if (reply.type() == QDBusMessage::ReplyMessage) {
-                // Exact match only: an answer with extra arguments is no helper answer.
-                if (reply.signature() == signature) {
-                    onReply(reply);
-                } else {
-                    onError(QDBusError(QDBusError::InvalidSignature,
-                                       QStringLiteral("Unexpected reply signature from the "
-                                                      "helper's %1: got \"%2\", expected \"%3\"")
-                                           .arg(method, reply.signature(), signature)));
-                }
+    QDBusMessage call = QDBusMessage::createMethodCall(link->proxy->service(), link->proxy->path(),
+                                                       link->proxy->interface(), method);
+    call.setArguments(arguments);
+    int timeoutMs = -1; // the bus's default
+    if (kind == CallKind::Command) {
+        call.setInteractiveAuthorizationAllowed(m_interactiveAuthorization);
+        timeoutMs = m_commandReplyTimeoutMs;
+    }
+    auto* pending = new PendingHelperCall(
+        [this, link, method, signature, onReply, onError](const QDBusMessage& reply) {
+            // Exact match only: an answer with extra arguments is no helper answer.
+            if (reply.signature() == signature) {
+                onReply(reply);
                 return;
             }
-            const QDBusError error =
-                reply.type() == QDBusMessage::ErrorMessage ? QDBusError(reply) : finished->error();
+            onError(QDBusError(QDBusError::InvalidSignature,
+                               QStringLiteral("Unexpected reply signature from the helper's %1: "
+                                              "got \"%2\", expected \"%3\"")
+                                   .arg(method, reply.signature(), signature)));
+        },
+        [this, link, onError](const QDBusError& error) {
             if (error.type() == QDBusError::Disconnected && m_link == link)
                 invalidate(link.get());
             onError(error);
-        });
+        },
+        this);
+    if (!link->connection.callWithCallback(call, pending, SLOT(replied(QDBusMessage)),
+                                           SLOT(failed(QDBusError, QDBusMessage)), timeoutMs)) {
+        QDBusError error = link->connection.lastError();
+        if (!error.isValid())
+            error = QDBusError(QDBusError::Disconnected,
+                               QStringLiteral("The helper's %1 could not be sent").arg(method));
+        QMetaObject::invokeMethod(
+            pending, [pending, error] { pending->failed(error, QDBusMessage()); },
+            Qt::QueuedConnection);
+    }
 }
 
 void DBusHelperClient::ping(HelperCompletion<QString> completion) {
     constexpr QLatin1StringView method{"Ping"};
     dispatch(
-        method, QLatin1StringView("as"),
-        [](ComLunacoreSdwanFernpointHelperInterface& proxy) { return proxy.Ping(); },
+        method, QLatin1StringView("as"), {}, CallKind::Query,
         [completion, method](const QDBusMessage& reply) {
             std::optional<QString> text;
             if (!readNullableText(reply.arguments().at(0), text)) {
@@ -207,10 +245,10 @@ void DBusHelperClient::ping(HelperCompletion<QString> completion) {
         [completion](const QDBusError& error) { completion(HelperClientError::xpcError(error)); });
 }
 
-void DBusHelperClient::sendCommand(QLatin1StringView method, const Send& send,
+void DBusHelperClient::sendCommand(QLatin1StringView method, const QVariantList& callArguments,
                                    HelperCompletion<Nothing> completion) {
     dispatch(
-        method, QLatin1StringView("bas"), send,
+        method, QLatin1StringView("bas"), callArguments, CallKind::Command,
         [completion, method](const QDBusMessage& reply) {
             const QList<QVariant> arguments = reply.arguments();
             std::optional<QString> message;
@@ -227,60 +265,27 @@ void DBusHelperClient::sendCommand(QLatin1StringView method, const Send& send,
         [completion](const QDBusError& error) { completion(HelperClientError::xpcError(error)); });
 }
 
-// Commands are built by hand rather than through the proxy, which can set neither the flag nor
-// a timeout per call.
-QDBusPendingCall DBusHelperClient::commandCall(ComLunacoreSdwanFernpointHelperInterface& proxy,
-                                               const QString& method,
-                                               const QVariantList& arguments) const {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(proxy.service(), proxy.path(), proxy.interface(), method);
-    call.setArguments(arguments);
-    call.setInteractiveAuthorizationAllowed(m_interactiveAuthorization);
-    return proxy.connection().asyncCall(call, m_commandReplyTimeoutMs);
-}
-
 void DBusHelperClient::startGateway(const QString& networkID, bool natEnabled,
                                     HelperCompletion<Nothing> completion) {
-    sendCommand(
-        QLatin1StringView("StartGateway"),
-        [this, networkID, natEnabled](ComLunacoreSdwanFernpointHelperInterface& proxy) {
-            return commandCall(proxy, QStringLiteral("StartGateway"), {networkID, natEnabled});
-        },
-        std::move(completion));
+    sendCommand(QLatin1StringView("StartGateway"), {networkID, natEnabled}, std::move(completion));
 }
 
 void DBusHelperClient::stopGateway(HelperCompletion<Nothing> completion) {
-    sendCommand(
-        QLatin1StringView("StopGateway"),
-        [this](ComLunacoreSdwanFernpointHelperInterface& proxy) {
-            return commandCall(proxy, QStringLiteral("StopGateway"), {});
-        },
-        std::move(completion));
+    sendCommand(QLatin1StringView("StopGateway"), {}, std::move(completion));
 }
 
 void DBusHelperClient::setNat(bool enabled, HelperCompletion<Nothing> completion) {
-    sendCommand(
-        QLatin1StringView("SetNat"),
-        [this, enabled](ComLunacoreSdwanFernpointHelperInterface& proxy) {
-            return commandCall(proxy, QStringLiteral("SetNat"), {enabled});
-        },
-        std::move(completion));
+    sendCommand(QLatin1StringView("SetNat"), {enabled}, std::move(completion));
 }
 
 void DBusHelperClient::uninstall(HelperCompletion<Nothing> completion) {
-    sendCommand(
-        QLatin1StringView("Uninstall"),
-        [this](ComLunacoreSdwanFernpointHelperInterface& proxy) {
-            return commandCall(proxy, QStringLiteral("Uninstall"), {});
-        },
-        std::move(completion));
+    sendCommand(QLatin1StringView("Uninstall"), {}, std::move(completion));
 }
 
 void DBusHelperClient::gatewayStatus(HelperCompletion<GatewayStatus> completion) {
     constexpr QLatin1StringView method{"GatewayStatus"};
     dispatch(
-        method, QLatin1StringView("basb"),
-        [](ComLunacoreSdwanFernpointHelperInterface& proxy) { return proxy.GatewayStatus(); },
+        method, QLatin1StringView("basb"), {}, CallKind::Query,
         [completion, method](const QDBusMessage& reply) {
             const QList<QVariant> arguments = reply.arguments();
             GatewayStatus status;
@@ -298,3 +303,5 @@ void DBusHelperClient::gatewayStatus(HelperCompletion<GatewayStatus> completion)
 }
 
 } // namespace fernpoint
+
+#include "DBusHelperClient.moc"

@@ -13,7 +13,6 @@
 #include <optional>
 
 class QDBusMessage;
-class QDBusPendingCall;
 class ComLunacoreSdwanFernpointHelperInterface;
 
 namespace fernpoint {
@@ -68,7 +67,8 @@ private Q_SLOTS:
 
 private:
     struct Link;
-    using Send = std::function<QDBusPendingCall(ComLunacoreSdwanFernpointHelperInterface&)>;
+    // A command changes the gateway: polkit may ask the user, and it may take long to answer.
+    enum class CallKind { Query, Command };
     using OnReply = std::function<void(const QDBusMessage&)>;
     using OnError = std::function<void(const QDBusError&)>;
 
@@ -77,12 +77,10 @@ private:
     void dropLink(const Link* link);
     // The bus connection of the live link is lost: drop it and say so.
     void invalidate(const Link* link);
-    void dispatch(QLatin1StringView method, QLatin1StringView signature, const Send& send,
-                  OnReply onReply, OnError onError);
-    void sendCommand(QLatin1StringView method, const Send& send,
+    void dispatch(QLatin1StringView method, QLatin1StringView signature,
+                  const QVariantList& arguments, CallKind kind, OnReply onReply, OnError onError);
+    void sendCommand(QLatin1StringView method, const QVariantList& arguments,
                      HelperCompletion<Nothing> completion);
-    QDBusPendingCall commandCall(ComLunacoreSdwanFernpointHelperInterface& proxy,
-                                 const QString& method, const QVariantList& arguments) const;
 
     std::optional<QDBusConnection::BusType> m_busType;
     QString m_busAddress;
