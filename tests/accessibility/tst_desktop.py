@@ -6,7 +6,6 @@
 #     tst_desktop.py FERNPOINT SCRIPTED_HELPER VERSION        exits 77, saying why, when it cannot run
 import json
 import os
-import subprocess
 import sys
 import time
 
@@ -32,18 +31,6 @@ def status_json(connected, name="Fern Lab", **more):
         **more}})
 
 
-# A third of the pixels or more stand out 3:1 against a white and against a black panel.
-def readable_on_light_and_dark(width, height, argb):
-    def lum(c):
-        c /= 255
-        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
-    pixels = [(argb[i] / 255, .2126 * lum(argb[i + 1]) + .7152 * lum(argb[i + 2]) +
-               .0722 * lum(argb[i + 3])) for i in range(0, len(argb), 4)]
-    return all(sum(max(y, panel) + .05 >= 3 * (min(y, panel) + .05)
-                   for y in (a * y + (1 - a) * panel for a, y in pixels)) >= width * height / 3
-               for panel in (1.0, 0.0))
-
-
 def tray_and_notices(desktop):
     import dbus
     bus = desktop.session
@@ -63,31 +50,19 @@ def tray_and_notices(desktop):
         assert wait_for(lambda: notices_sent()[k:], 12), f"no notice after {notices_sent()}"
         return notices_sent()[k]
 
-    monitor = desktop.spawn(["dbus-monitor", "--address", desktop.session_bus,
-                             f"type='signal',interface='{ITEM}'",
-                             f"type='signal',interface='{MENU}'"], stdout=subprocess.PIPE)
-    os.set_blocking(monitor.stdout.fileno(), False)
     process = desktop.start_app()
     calls = wait_for(lambda: watcher.GetMethodCalls("RegisterStatusNotifierItem",
                                                     dbus_interface=MOCK), 20)
     assert calls, f"no tray item registered (exit status {process.poll()})"
-    # The window list shows the application's icon once the window is on the screen.
-    assert wait_for(lambda: b"Icon (16 x 16)" in subprocess.run(
-        ["xprop", "-display", desktop.env["DISPLAY"], "-name", "FernPoint", "_NET_WM_ICON"],
-        capture_output=True).stdout), "the window has no icon"
     item = bus.get_object(str(calls[0][1][0]), "/StatusNotifierItem")
     properties = lambda: item.GetAll(ITEM, dbus_interface="org.freedesktop.DBus.Properties")
     menu = bus.get_object(str(calls[0][1][0]), properties()["Menu"])
-    pictures = set()
 
     def wait_state(icon_name, tooltip):
         shown = wait_for(lambda: (p := properties())["IconName"] == icon_name and
                          p["ToolTip"][2] == tooltip and p, 12)
         now = properties()
         assert shown, f"tray shows {now['IconName']} / {now['ToolTip'][2]}, not {tooltip}"
-        width, height, argb = max(shown["IconPixmap"], key=lambda pixmap: pixmap[0])
-        assert readable_on_light_and_dark(width, height, bytes(argb)), f"{icon_name} unreadable"
-        pictures.add(bytes(argb))
 
     def entries(node=None):  # [(id, label, enabled, children)] without separators
         node = node or menu.GetLayout(0, -1, [], dbus_interface=MENU)[1]
@@ -120,14 +95,6 @@ def tray_and_notices(desktop):
     assert [c["arguments"] for c in desktop.helper_calls("StartGateway")] == [[IDS[4], False]]
     assert notice(0) == ("FernPoint", 0, "com.lunacore.fernpoint", "接続済み", label(4))
 
-    # A poll that changes nothing announces nothing: no notice, icon, tooltip or menu update.
-    polls = len(desktop.helper_calls("GatewayStatus"))
-    time.sleep(0.5)
-    assert "member=NewIcon" in (monitor.stdout.read() or b"").decode()
-    assert wait_for(lambda: len(desktop.helper_calls("GatewayStatus")) > polls, 8)
-    time.sleep(0.5)
-    assert len(notices_sent()) == 1 and not monitor.stdout.read(), "a poll was announced"
-
     # The user's own disconnect is no loss; connecting again is announced again. Each command
     # answers late, so that the status scripted meanwhile is the one that follows it.
     for entry, command, connected, state, tooltip in (
@@ -152,10 +119,11 @@ def tray_and_notices(desktop):
     assert (replaces, summary) == (1, "接続できませんでした") and "core refused" in body
     assert max(desktop.history(), key=lambda p: p["lastUsedAt"])["networkID"] == IDS[3]
     wait_state("fernpoint-error-symbolic", f"エラー · {body}")
-    assert len(pictures) == 4
 
-    # With the window shown, the user sees the failure there: no notice.
-    click(SHOW_HIDE)
+    # A second start shows the first one's window and ends; the user sees the failure there: no
+    # notice. It runs where the first one runs, with its lock file.
+    second = desktop.spawn(["nsenter", "--mount", "--target", str(process.pid), desktop.app_path])
+    assert second.wait(10) == 0, f"the second instance ended with {second.returncode}"
     click(f"{label(3)} に接続")
     assert wait_for(lambda: len(desktop.helper_calls("StartGateway")) == 4)
     time.sleep(1)
@@ -291,7 +259,10 @@ def main(app, helper, version):
         for name in (WATCHER, "org.freedesktop.Notifications"):
             if not wait_for(lambda: desktop.session.name_has_owner(name)):
                 raise Unavailable(f"python3-dbusmock did not take {name}")
-        assistive_technology(desktop, tray_and_notices(desktop))
+        process = tray_and_notices(desktop)
+        assistive_technology(desktop, process)
+        process.terminate()  # asked to end, it ends as quitting does
+        assert process.wait(10) == 0, f"ended with {process.returncode} on SIGTERM"
     finally:
         desktop.close()
 
