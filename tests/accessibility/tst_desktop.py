@@ -117,7 +117,8 @@ def tray_and_notices(desktop):
     click(label(3))
     _, replaces, _, summary, body = notice(3)
     assert (replaces, summary) == (1, "接続できませんでした") and "core refused" in body
-    assert max(desktop.history(), key=lambda p: p["lastUsedAt"])["networkID"] == IDS[3]
+    assert wait_for(lambda: max(desktop.history(), key=lambda p: p["lastUsedAt"])["networkID"]
+                    == IDS[3]), "the failed network is not the newest in the history"
     wait_state("fernpoint-error-symbolic", f"エラー · {body}")
 
     # A second start shows the first one's window and ends; the user sees the failure there: no

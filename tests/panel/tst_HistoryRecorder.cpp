@@ -90,16 +90,6 @@ private Q_SLOTS:
         QCOMPARE(r.stored(),
                  recorded.isEmpty() ? QStringList() : QStringList{recorded + u" Lab"_qs});
     }
-
-    // Every poll refreshes the running network; a snapshot without a name keeps the stored one.
-    void everySnapshotRefreshesTheEntry() {
-        Recording r;
-        QVERIFY(r.start(kId, true));
-        QSignalSpy changes(&r.store, &NetworkProfileStore::profilesChanged);
-        QVERIFY(r.publish(u"running"_qs, u"Harbor"_qs) && r.publish(u"running"_qs, QString()));
-        QCOMPARE(changes.count(), 2);
-        QCOMPARE(r.stored(), QStringList{kId + u" Harbor"_qs});
-    }
 };
 
 QTEST_MAIN(tst_HistoryRecorder)
