@@ -9,7 +9,6 @@
 import functools
 import json
 import os
-import random
 import shutil
 import signal
 import subprocess
@@ -99,22 +98,17 @@ class DesktopSession:
             return addresses.readline().strip()
 
     def _display(self):
-        for _ in range(20):
-            number = random.randrange(100, 30000)
-            with open("/proc/net/unix") as sockets:  # a server in another mount namespace
-                if f"/tmp/.X11-unix/X{number}\n" in sockets.read():
-                    continue
-            read, write = os.pipe()
-            # -noreset: a server that resets when its last client leaves refuses the next one.
-            self.spawn(["Xvfb", f":{number}", "-displayfd", str(write), "-screen", "0",
-                        "1280x1024x24", "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
-                       stderr=subprocess.DEVNULL)
-            os.close(write)
-            with os.fdopen(read) as ready:  # empty when the number was taken
-                if ready.readline().strip():
-                    return f":{number}"
-            self._stop(self._processes.pop())
-        raise Unavailable("Xvfb did not start on any free display")
+        read, write = os.pipe()
+        # Xvfb picks a display that is free, in every mount namespace (abstract sockets included).
+        # -noreset: a server that resets when its last client leaves refuses the next one.
+        self.spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten",
+                    "tcp", "-noreset"], pass_fds=(write,), stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as ready:
+            number = ready.readline().strip()
+        if not number:
+            raise Unavailable("Xvfb did not start")
+        return f":{number}"
 
     @functools.cached_property
     def session(self):
