@@ -9,7 +9,6 @@
 #include "HistoryPopover.h"
 #include "MainButton.h"
 #include "SegmentedPicker.h"
-#include "UiTestFakes.h"
 #include "UiTestRig.h"
 
 using namespace fernpoint;
