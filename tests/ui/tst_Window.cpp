@@ -68,6 +68,8 @@ struct ViewRig : ControllerRig {
 };
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
+const QString kOlder = u"aaaaaaaaaaaaaaaa"_qs;
+const QString kNewest = u"bbbbbbbbbbbbbbbb"_qs;
 
 bool connectWith(ControllerRig& rig) {
     rig.controller().editNetworkID(kValidId);
@@ -156,30 +158,62 @@ private Q_SLOTS:
         QVERIFY(!redraw.isEmpty()); // a dropped change redraws the switch as it was
     }
 
-    // A blank field gets the newest network as the window appears, and that network is recorded
-    // on each poll while it runs, though this process did not start it.
-    void appearanceFillsABlankField_data() {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("blank") << QString() << u"bbbbbbbbbbbbbbbb"_qs;
-        QTest::newRow("spaces and tabs") << u" \t "_qs << u"bbbbbbbbbbbbbbbb"_qs;
-        QTest::newRow("line break: not blank") << u"\n"_qs << u"\n"_qs;
+    // As the window appears a blank field gets the newest network. A snapshot carries no Network
+    // ID: it is recorded only under the network known to run, the one started here, or else the
+    // one filled in as the window appeared, unedited.
+    void recordsOnlyTheRunningNetwork_data() {
+        QTest::addColumn<QString>("field");     // as the window appears
+        QTest::addColumn<QString>("start");     // by the main button: "", "ok" or "refused"
+        QTest::addColumn<QStringList>("edits"); // of the field, in order, after both
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("recorded"); // empty: nothing
+        const auto row = [](const char* name, const QString& field, const QString& start,
+                            const QStringList& edits, const QString& recorded,
+                            const QString& state = u"running"_qs) {
+            QTest::newRow(name) << field << start << edits << state << recorded;
+        };
+        row("blank: filled in and recorded", {}, {}, {}, kNewest);
+        row("spaces and tabs are blank", u" \t "_qs, {}, {}, kNewest);
+        row("a line break is not blank", u"\n"_qs, {}, {}, {});
+        row("filled in, then edited and typed back", {}, {}, {kOlder, kNewest}, {});
+        row("typed, nothing started or filled in", kValidId, {}, {}, {});
+        row("started", kValidId, u"ok"_qs, {}, kValidId);
+        row("starting, blanks around the field", kValidId, u"ok"_qs,
+            {u"  "_qs + kValidId + u"\t"_qs}, kValidId, u"starting"_qs);
+        row("core stopped", kValidId, u"ok"_qs, {}, {}, u"stopped"_qs);
+        row("another network typed while one runs", kValidId, u"ok"_qs, {kOlder}, {});
+        row("the start failed", kValidId, u"refused"_qs, {}, {});
     }
-    void appearanceFillsABlankField() {
+    void recordsOnlyTheRunningNetwork() {
         QFETCH(QString, field);
-        QFETCH(QString, expected);
+        QFETCH(QString, start);
+        QFETCH(QStringList, edits);
+        QFETCH(QString, state);
+        QFETCH(QString, recorded);
         ControllerRig rig;
-        rig.store.upsertProfile(u"aaaaaaaaaaaaaaaa"_qs, std::nullopt, std::nullopt);
-        rig.store.upsertProfile(u"bbbbbbbbbbbbbbbb"_qs, std::nullopt, std::nullopt);
+        rig.store.upsertProfile(kOlder, std::nullopt, std::nullopt);
+        rig.store.upsertProfile(kNewest, std::nullopt, std::nullopt);
+        rig.client.holdStatus = true; // every status is answered below, by hand
         rig.controller().editNetworkID(field);
-        QSignalSpy applied(&rig.controller(), &ContentController::helperCheckApplied);
         rig.controller().appear();
-        QCOMPARE(rig.manager.networkID(), expected);
-        QVERIFY(applied.wait());
-        rig.client.coreRunning = true;
-        rig.manager.startStatusPolling(0.01);
-        QTRY_COMPARE(rig.store.mostRecentProfile()->name,
-                     field == u"\n" ? QString() : u"Fern Lab"_qs);
+        if (!start.isEmpty()) {
+            if (start == u"refused")
+                rig.client.commandResult = HelperClientError::helperFailed(u"refused"_qs);
+            rig.controller().pressMainButton();
+            QTRY_VERIFY(!rig.manager.isBusy());
+            rig.client.commandResult = Nothing{};
+        }
+        for (const QString& edit : edits)
+            rig.controller().editNetworkID(edit);
+        QVERIFY(publishData(rig.manager, rig.client,
+                            {{u"conn_state"_qs, u"connected"_qs},
+                             {u"state"_qs, state},
+                             {u"network_name"_qs, u"Lab"_qs}}));
+        QStringList named;
+        for (const NetworkProfile& profile : rig.store.profiles())
+            if (profile.name == u"Lab")
+                named << profile.networkID;
+        QCOMPARE(named, recorded.isEmpty() ? QStringList() : QStringList{recorded});
     }
 
     // The picker shows the stored language; another program's write is followed by the texts and
