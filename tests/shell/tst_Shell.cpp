@@ -20,18 +20,11 @@ using namespace fernpoint;
 
 namespace {
 
-class RecordingSignal final : public InstanceSignal {
-public:
-    bool subscribe(std::function<void()> onSignal) override {
-        handler = std::move(onSignal);
-        return true;
-    }
-    bool send() override {
-        ++sent;
-        return true;
-    }
+struct RecordingSignal final : InstanceSignal {
     std::function<void()> handler;
     int sent = 0;
+    bool subscribe(std::function<void()> onSignal) override { return bool(handler = onSignal); }
+    bool send() override { return ++sent > 0; }
 };
 
 // Another process holding a lock on path (w: exclusive, r: shared), as this user or as nobody.
