@@ -4,7 +4,6 @@
 # then the window through AT-SPI alone, as a screen reader or voice control drives it.
 #
 #     tst_desktop.py FERNPOINT SCRIPTED_HELPER VERSION        exits 77, saying why, when it cannot run
-import functools
 import json
 import os
 import shutil
@@ -51,7 +50,9 @@ class DesktopSession:
                     "XDG_RUNTIME_DIR": f"{self.folder}/runtime", "LANG": "C.UTF-8",
                     "LC_ALL": "C.UTF-8", "TZ": "UTC"}
         self.env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
-        self._processes = []
+        self._processes, self.session, self._system = [], None, None
+        self.history_file = os.path.join(self.home, ".local/share/FernPoint/networks.json")
+        self.settings_file = os.path.join(self.home, ".config/FernPoint/fernpoint.conf")
 
     def start(self):
         for program in ("dbus-daemon", "Xvfb", BUS_LAUNCHER, self.app_path, self.helper_path):
@@ -61,15 +62,17 @@ class DesktopSession:
             raise Unavailable("unshare --mount is refused (not root): fernpoint would take the "
                               "machine's own lock file")
         try:
-            import dbus.bus  # noqa: F401
+            import dbus.bus
         except ImportError as missing:
             raise Unavailable(f"python3-dbus is missing: {missing}")
         for folder in (".config/FernPoint", ".local/share/FernPoint", ".cache"):
             os.makedirs(os.path.join(self.home, folder))
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
-        with open(self.settings_file(), "w") as settings:
+        with open(self.settings_file, "w") as settings:
             settings.write(f"[General]\nfernpoint.helper.installedVersion={self.helper_version}\n")
         self.system_bus, self.session_bus = self._bus("system"), self._bus("session")
+        self.session = dbus.bus.BusConnection(self.session_bus)
+        self._system = dbus.bus.BusConnection(self.system_bus)
         self.env.update(DBUS_SESSION_BUS_ADDRESS=self.session_bus,
                         DBUS_SYSTEM_BUS_ADDRESS=self.system_bus, DISPLAY=self._display())
         self.spawn([BUS_LAUNCHER, "--launch-immediately", "--a11y=1"])
@@ -80,49 +83,34 @@ class DesktopSession:
         os.environ.update(self.env)  # pyatspi and dbus of this process see the private desktop
         return self
 
-    def data_file(self, name):
-        return os.path.join(self.home, ".local/share/FernPoint", name)
-
     def history(self):  # the saved networks, as the application wrote them
-        with open(self.data_file("networks.json")) as networks:
+        with open(self.history_file) as networks:
             return json.load(networks)
 
-    def settings_file(self):
-        return os.path.join(self.home, ".config/FernPoint/fernpoint.conf")
+    # Starts argv, which is given the write end of a pipe for "{}", and returns its first line.
+    def _started_and_said(self, argv):
+        read, write = os.pipe()
+        self.spawn([a.replace("{}", str(write)) for a in argv], pass_fds=(write,),
+                   stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as said:
+            return said.readline().strip()
 
     def _bus(self, name):
         config = os.path.join(self.folder, f"{name}.conf")
         with open(config, "w") as out:
             out.write(BUS_CONFIG.format(os.path.join(self.folder, f"{name}.socket")))
-        read, write = os.pipe()
-        self.spawn(["dbus-daemon", f"--config-file={config}", "--nofork",
-                    f"--print-address={write}"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as addresses:
-            return addresses.readline().strip()
+        return self._started_and_said(["dbus-daemon", f"--config-file={config}", "--nofork",
+                                       "--print-address={}"])
 
     def _display(self):
-        read, write = os.pipe()
         # Xvfb picks a display that is free, in every mount namespace (abstract sockets included).
         # -noreset: a server that resets when its last client leaves refuses the next one.
-        self.spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten",
-                    "tcp", "-noreset"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as ready:
-            number = ready.readline().strip()
+        number = self._started_and_said(["Xvfb", "-displayfd", "{}", "-screen", "0", "1280x1024x24",
+                                         "-nolisten", "tcp", "-noreset"])
         if not number:
             raise Unavailable("Xvfb did not start")
         return f":{number}"
-
-    @functools.cached_property
-    def session(self):
-        import dbus.bus
-        return dbus.bus.BusConnection(self.session_bus)
-
-    @functools.cached_property
-    def _system(self):
-        import dbus.bus
-        return dbus.bus.BusConnection(self.system_bus)
 
     # Starts a program on the private desktop; close() stops it with its children.
     def spawn(self, argv, env=None, **options):
@@ -168,9 +156,9 @@ class DesktopSession:
         return [c for c in calls if c["method"] == method]
 
     def close(self):
-        for bus in ("session", "_system"):
-            if bus in self.__dict__:
-                self.__dict__[bus].close()
+        for bus in (self.session, self._system):
+            if bus:
+                bus.close()
         while self._processes:
             self._stop(self._processes.pop())
         shutil.rmtree(self.folder, ignore_errors=True)
@@ -359,7 +347,7 @@ def assistive_technology(desktop, process):
         w.until(lambda: main.name == connect and all(
             w.has(s, "CHECKED") == (i == index) for i, s in enumerate(segments)),
             f"the window in the language of segment {index}")
-    with open(desktop.settings_file()) as settings:
+    with open(desktop.settings_file) as settings:
         assert "AppLanguage=en" in settings.read()
 
     # An ID set through the text interface connects; the status rows read as "title: value".
@@ -410,10 +398,10 @@ def main(app, helper, version):
     desktop = DesktopSession(app, helper, version)
     try:
         desktop.start()
-        with open(desktop.data_file("networks.json"), "w") as history:
+        with open(desktop.history_file, "w") as history:
             json.dump([{"networkID": i, "name": n, "desc": "", "lastUsedAt": 7e8 + k}
                        for k, (i, n) in enumerate(zip(IDS, NAMES))], history)
-        with open(desktop.settings_file(), "a") as settings:
+        with open(desktop.settings_file, "a") as settings:
             settings.write("AppLanguage=ja\n")
         for mock in (["--template", "notification_daemon"],
                      [WATCHER, "/StatusNotifierWatcher", WATCHER]):
