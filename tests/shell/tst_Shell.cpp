@@ -1,27 +1,17 @@
 // The shell: the launch against the lock file and the window's showing and hiding in the process,
-// then two real application processes on private buses (the second wakes the first and exits),
-// and the lock file against another user. The test runs in a mount namespace with a /tmp of its
-// own, so the instances' lock file is never the machine's; that and acting as nobody need root.
+// and the lock file against another user (acting as nobody needs root).
 #include "AppDelegate.h"
-#include "ConsoleWriter.h"
 #include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "InstanceLock.h"
 #include "InstanceSignal.h"
 #include "Localizer.h"
-#include "PrivateBus.h"
 #include "TrayIcon.h"
-#include "UiTestFakes.h"
+#include "UiTestRig.h"
 
-#include <QtDBus>
 #include <QtTest>
 #include <QtWidgets>
 
-#include <csignal>
-
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,34 +19,26 @@ using namespace fernpoint;
 
 namespace {
 
-class RecordingSignal final : public InstanceSignal {
-public:
-    bool subscribe(std::function<void()> onSignal) override {
-        handler = std::move(onSignal);
-        return true;
-    }
-    bool send() override {
-        ++sent;
-        return true;
-    }
+struct RecordingSignal final : InstanceSignal {
     std::function<void()> handler;
     int sent = 0;
+    bool subscribe(std::function<void()> onSignal) override { return bool(handler = onSignal); }
+    bool send() override { return ++sent > 0; }
 };
 
 // Another process holding a lock on path (w: exclusive, r: shared), as this user or as nobody.
 struct LockHolder : QProcess {
     LockHolder(const QString& path, const QString& mode, bool asNobody = false) {
-        QStringList argv{QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
-                         QStringLiteral("import fcntl, sys\nw = sys.argv[2] == 'w'\n"
-                                        "f = open(sys.argv[1], 'a' if w else 'r')\n"
-                                        "fcntl.lockf(f, fcntl.LOCK_EX if w else fcntl.LOCK_SH)\n"
-                                        "print(flush=True)\nsys.stdin.read()\n"),
+        QStringList argv{u"/usr/bin/python3"_qs, u"-c"_qs,
+                         u"import fcntl, sys; w = sys.argv[2] == 'w'; "
+                         "f = open(sys.argv[1], 'a' if w else 'r'); "
+                         "fcntl.lockf(f, fcntl.LOCK_EX if w else fcntl.LOCK_SH); "
+                         "print(flush=True); sys.stdin.read()"_qs,
                          path, mode};
         if (asNobody)
-            argv =
-                QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
-                            QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")} +
-                argv;
+            argv = QStringList{u"setpriv"_qs, u"--reuid=nobody"_qs, u"--regid=nogroup"_qs,
+                               u"--clear-groups"_qs} +
+                   argv;
         const QString program = argv.takeFirst();
         if (!path.isEmpty())
             start(program, argv);
@@ -75,9 +57,7 @@ struct DelegateRig {
         , localizer(QLocale(QStringLiteral("en_US")))
         , delegate(instanceSignal, lockPath, installer, localizer, QIcon()) {
         settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
-        previousSink = ConsoleWriter::setSink([this](const QString& line) { lines.append(line); });
     }
-    ~DelegateRig() { ConsoleWriter::setSink(previousSink); }
 
     QTemporaryDir dir;
     QSettings settings;
@@ -87,23 +67,6 @@ struct DelegateRig {
     Localizer localizer;
     RecordingSignal instanceSignal;
     AppDelegate delegate;
-    QStringList lines;
-    ConsoleWriter::Sink previousSink;
-};
-
-// One application process with everything it printed so far, on either channel.
-struct AppProcess : QProcess {
-    explicit AppProcess(const QProcessEnvironment& environment) {
-        setProcessEnvironment(environment);
-        setProcessChannelMode(QProcess::MergedChannels);
-        start(QStringLiteral(FERNPOINT_APP_PATH), {});
-    }
-    ~AppProcess() override {
-        kill();
-        waitForFinished(5000);
-    }
-    QString output() { return printed += QString::fromUtf8(readAll()); }
-    QString printed;
 };
 
 } // namespace
@@ -112,212 +75,122 @@ class tst_Shell : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void launchAgainstTheLockFile_data();
-    void launchAgainstTheLockFile();
-    void windowShowsAndHides();
-    void secondInstanceWakesTheFirstAndExits();
-    void anotherUserCannotTakeTheLock_data();
-    void anotherUserCannotTakeTheLock();
+    void initTestCase() {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to act as the user nobody");
+    }
+
+    // The launch goes on, with the helper check, unless a running instance holds the lock.
+    void launchAgainstTheLockFile_data() {
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("no file") << u"none"_qs;
+        QTest::newRow("file left by a dead instance") << u"stale"_qs;
+        QTest::newRow("held by a running instance") << u"held"_qs;
+        QTest::newRow("symbolic link: no guard") << u"keep me"_qs;
+        QTest::newRow("cannot be opened: no guard") << u"unopenable"_qs;
+    }
+
+    void launchAgainstTheLockFile() {
+        QFETCH(QString, situation);
+        QTemporaryDir locks;
+        QString lockPath = locks.filePath(QStringLiteral("com.fernpoint.lock"));
+        const QString target = locks.filePath(QStringLiteral("target"));
+        QFile planted(situation == u"keep me" ? target
+                                              : lockPath); // a stale file, or a link's target
+        if (situation == u"stale" || situation == u"keep me")
+            QVERIFY(planted.open(QIODevice::WriteOnly) && planted.write(situation.toUtf8()) > 0);
+        planted.close();
+        if (situation == u"keep me")
+            QVERIFY(QFile::link(target, lockPath));
+        if (situation == u"unopenable")
+            lockPath = locks.filePath(QStringLiteral("missing/folder/com.fernpoint.lock"));
+        LockHolder holder(situation == u"held" ? lockPath : QString(), QStringLiteral("w"));
+        QVERIFY(situation != u"held" || holder.locked());
+
+        DelegateRig rig(lockPath);
+        const bool terminates = situation == u"held";
+        QCOMPARE(rig.delegate.applicationDidFinishLaunching(),
+                 terminates ? AppDelegate::LaunchOutcome::Terminate
+                            : AppDelegate::LaunchOutcome::Continue);
+        QVERIFY(rig.instanceSignal.handler); // subscribed in every case, first
+        // A second instance signals the first and goes before checking the helper.
+        QCOMPARE(rig.instanceSignal.sent, terminates ? 1 : 0);
+        QCOMPARE(rig.delegate.trayIcon() != nullptr, !terminates);
+        QCOMPARE(rig.probe.calls, terminates ? 0 : 1);
+        // Nothing is written to the lock file, nor through a link planted in its place, whose
+        // target keeps its mode too (a lock file of ours is made readable by its owner alone).
+        QCOMPARE(bool(QFileInfo(planted.fileName()).permissions() & QFileDevice::ReadOther),
+                 situation == u"keep me");
+        planted.open(QIODevice::ReadOnly);
+        QCOMPARE(planted.readAll(), situation == u"stale" || situation == u"keep me"
+                                        ? situation.toUtf8()
+                                        : QByteArray());
+    }
+
+    void windowShowsAndHides() {
+        QTemporaryDir locks;
+        DelegateRig rig(locks.filePath(QStringLiteral("lock")));
+        rig.delegate.applicationDidFinishLaunching();
+        rig.instanceSignal.handler(); // no window yet: nothing happens
+        auto* window = new QWidget;
+        const std::unique_ptr<QWidget> owner(window);
+        QPointer<QWidget> guard(window);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        rig.delegate.setMainWindow(window);
+        window->show();
+        QVERIFY(!window->close());
+        QVERIFY(!window->isVisible());
+        QCoreApplication::processEvents();
+        QVERIFY(guard);               // hidden, not destroyed
+        rig.instanceSignal.handler(); // another instance starting brings it back
+        QVERIFY(window->isVisible());
+
+        // A click on the tray icon toggles it; the icon's context menu does not.
+        for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context})
+            Q_EMIT rig.delegate.trayIcon()->systemTrayIcon().activated(reason);
+        QVERIFY(!window->isVisible());
+    }
+
+    // The lock file is this user's alone (0600). Another user's file at the path, or another user's
+    // read lock on an older readable file of ours, make the guard lock the same name in
+    // XDG_RUNTIME_DIR instead.
+    void anotherUserCannotTakeTheLock_data() {
+        QTest::addColumn<QString>("nobodyLocks"); // w: nobody's file, write-locked; r: read-locked
+        QTest::newRow("no file yet") << QString();
+        QTest::newRow("nobody's file, write-locked") << QStringLiteral("w");
+        QTest::newRow("own readable file, read-locked by nobody") << QStringLiteral("r");
+    }
+
+    void anotherUserCannotTakeTheLock() {
+        QFETCH(QString, nobodyLocks);
+        QTemporaryDir shared; // like /tmp: anyone may create files, only their owner removes them
+        QTemporaryDir runtime;
+        QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+        const QString lockPath = shared.filePath(QStringLiteral("com.fernpoint.lock"));
+        const QString fallback = runtime.filePath(QStringLiteral("com.fernpoint.lock"));
+        QFile old(lockPath);
+        if (nobodyLocks == u"r")
+            QVERIFY(old.open(QIODevice::WriteOnly) &&
+                    old.setPermissions(QFileDevice::Permissions(0x6444)));
+        old.close();
+        LockHolder nobody(nobodyLocks.isEmpty() ? QString() : lockPath, nobodyLocks, true);
+        QVERIFY(nobodyLocks.isEmpty() || nobody.locked());
+
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        InstanceLock lock(lockPath);
+        QCOMPARE(lock.tryAcquire(), InstanceLock::Outcome::Acquired);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+        QCOMPARE(lock.path(), nobodyLocks.isEmpty() ? lockPath : fallback);
+        for (const QString& ours : {lock.path(), nobodyLocks == u"w" ? QString() : lockPath}) {
+            struct stat info = {};
+            QVERIFY(ours.isEmpty() ||
+                    (::stat(QFile::encodeName(ours).constData(), &info) == 0 &&
+                     info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0600));
+        }
+    }
 };
-
-void tst_Shell::initTestCase() {
-    // A /tmp of its own, with the program's and the sources' folders mounted back in place (a
-    // clone below /tmp keeps its build, the sanitizers their suppression file).
-    const QList<QByteArray> keep = {
-        QFile::encodeName(QFileInfo(QStringLiteral(FERNPOINT_APP_PATH)).absolutePath()),
-        QByteArray(FERNPOINT_SOURCE_DIR)};
-    QList<int> folders;
-    bool ready = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
-                 ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    for (const QByteArray& path : keep) {
-        folders << ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        ready = ready && folders.last() >= 0;
-    }
-    ready = ready && ::mount("fernpoint-tmp", "/tmp", "tmpfs", 0, "mode=1777") == 0;
-    for (qsizetype i = 0; i < keep.size(); ++i) {
-        ready = ready && QDir().mkpath(QFile::decodeName(keep[i])) &&
-                ::mount(("/proc/self/fd/" + QByteArray::number(folders[i])).constData(),
-                        keep[i].constData(), nullptr, MS_BIND, nullptr) == 0;
-        ::close(folders[i]);
-    }
-    if (!ready)
-        QSKIP("needs root, for a /tmp of its own and to act as the user nobody");
-}
-
-void tst_Shell::launchAgainstTheLockFile_data() {
-    QTest::addColumn<QString>("situation");
-    QTest::addColumn<QString>("line"); // printed by the helper check; empty: the launch ends
-    const QString installed = QStringLiteral("Helper installed");
-    QTest::newRow("no file") << QStringLiteral("none") << installed;
-    QTest::newRow("file left by a dead instance") << QStringLiteral("stale") << installed;
-    QTest::newRow("held by a running instance") << QStringLiteral("held") << QString();
-    QTest::newRow("symbolic link: no guard") << QStringLiteral("keep me") << installed;
-    QTest::newRow("cannot be opened: no guard") << QStringLiteral("unopenable") << installed;
-    QTest::newRow("the install fails: the launch goes on")
-        << QStringLiteral("none")
-        << QStringLiteral("❌ Helper install failed: AuthorizationCopyRights 失败: -60005");
-}
-
-void tst_Shell::launchAgainstTheLockFile() {
-    QFETCH(QString, situation);
-    QFETCH(QString, line);
-    QTemporaryDir locks;
-    QString lockPath = locks.filePath(QStringLiteral("com.fernpoint.lock"));
-    const QString target = locks.filePath(QStringLiteral("target"));
-    QFile planted(situation == u"keep me" ? target : lockPath); // a stale file, or a link's target
-    if (situation == u"stale" || situation == u"keep me")
-        QVERIFY(planted.open(QIODevice::WriteOnly) && planted.write(situation.toUtf8()) > 0);
-    planted.close();
-    if (situation == u"keep me")
-        QVERIFY(QFile::link(target, lockPath));
-    if (situation == u"unopenable")
-        lockPath = locks.filePath(QStringLiteral("missing/folder/com.fernpoint.lock"));
-    LockHolder holder(situation == u"held" ? lockPath : QString(), QStringLiteral("w"));
-    QVERIFY(situation != u"held" || holder.locked());
-
-    DelegateRig rig(lockPath);
-    if (line.startsWith(u'❌')) {
-        rig.probe.present = false;
-        rig.runner.outcome = {PrivilegedRunner::Outcome::Kind::Finished, 127, QString()};
-    }
-    const bool terminates = line.isEmpty();
-    QCOMPARE(rig.delegate.applicationDidFinishLaunching(),
-             terminates ? AppDelegate::LaunchOutcome::Terminate
-                        : AppDelegate::LaunchOutcome::Continue);
-    QVERIFY(rig.instanceSignal.handler); // subscribed in every case, first
-    // A second instance signals the first and goes before checking the helper.
-    QCOMPARE(rig.instanceSignal.sent, terminates ? 1 : 0);
-    QCOMPARE(rig.delegate.trayIcon() != nullptr, !terminates);
-    QVERIFY(!terminates || rig.probe.calls == 0);
-    QCOMPARE(rig.lines, terminates ? QStringList() : QStringList{line});
-    // Nothing is written to the lock file, nor through a link planted in its place, whose target
-    // keeps its mode too (a lock file of ours is made readable by its owner alone).
-    QCOMPARE(bool(QFileInfo(planted.fileName()).permissions() & QFileDevice::ReadOther),
-             situation == u"keep me");
-    planted.open(QIODevice::ReadOnly);
-    QCOMPARE(planted.readAll(),
-             situation == u"stale" || situation == u"keep me" ? situation.toUtf8() : QByteArray());
-}
-
-void tst_Shell::windowShowsAndHides() {
-    QTemporaryDir locks;
-    DelegateRig rig(locks.filePath(QStringLiteral("lock")));
-    rig.delegate.applicationDidFinishLaunching();
-    rig.instanceSignal.handler(); // no window yet: nothing happens
-    auto* window = new QWidget;
-    const std::unique_ptr<QWidget> owner(window);
-    QPointer<QWidget> guard(window);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    rig.delegate.setMainWindow(window);
-    window->show();
-    QVERIFY(!window->close());
-    QVERIFY(!window->isVisible());
-    QCoreApplication::processEvents();
-    QVERIFY(guard);               // hidden, not destroyed
-    rig.instanceSignal.handler(); // another instance starting brings it back
-    QVERIFY(window->isVisible());
-    // Ctrl+Q in the window quits.
-    const QList<QAction*> actions = window->actions();
-    QVERIFY(std::any_of(actions.begin(), actions.end(), [](QAction* action) {
-        return action->shortcut() == QKeySequence(QKeySequence::Quit);
-    }));
-
-    // The tray's action and a click on the icon toggle it; its context menu does not.
-    TrayIcon* tray = rig.delegate.trayIcon();
-    QVERIFY(tray);
-    tray->toggleAction().trigger();
-    QVERIFY(!window->isVisible());
-    Q_EMIT tray->systemTrayIcon().activated(QSystemTrayIcon::Trigger);
-    QVERIFY(window->isVisible());
-    Q_EMIT tray->systemTrayIcon().activated(QSystemTrayIcon::Context);
-    QVERIFY(window->isVisible());
-}
-
-void tst_Shell::secondInstanceWakesTheFirstAndExits() {
-    // The helper counts as installed: its name is owned on the (private) system bus and the
-    // installed version is recorded, so the application never tries to install it.
-    test::TemporaryHome home;
-    QSettings(home.configHome() + QStringLiteral("/FernPoint/fernpoint.conf"), QSettings::IniFormat)
-        .setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
-    test::PrivateBus systemBus;
-    test::PrivateBus sessionBus;
-    QVERIFY(systemBus.isRunning() && sessionBus.isRunning());
-    const QString owner = QStringLiteral("helper-owner");
-    const auto disconnect = qScopeGuard([&owner] { QDBusConnection::disconnectFromBus(owner); });
-    QVERIFY(QDBusConnection::connectToBus(systemBus.address(), owner)
-                .registerService(contract::kBusName));
-
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus.address());
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBus.address());
-    environment.insert(QStringLiteral("QT_LOGGING_RULES"),
-                       QStringLiteral("fernpoint.shell.debug=true"));
-
-    AppProcess first(environment);
-    QTRY_VERIFY_WITH_TIMEOUT(first.output().contains(QStringLiteral("Helper installed")), 15000);
-    QVERIFY(!first.output().contains(QStringLiteral("brought to front")));
-
-    AppProcess second(environment);
-    QVERIFY(second.waitForFinished(5000));
-    QCOMPARE(second.exitCode(), 0);
-    QVERIFY2(!second.output().contains(QStringLiteral("Helper")), qPrintable(second.output()));
-
-    QTRY_VERIFY_WITH_TIMEOUT(
-        first.output().contains(QStringLiteral("main window brought to front")), 5000);
-    QCOMPARE(first.output().count(QStringLiteral("Helper installed")), 1);
-
-    // Asked to end, it ends as quitting does (the code after its event loop runs).
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-    QVERIFY(first.waitForFinished(10000));
-    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first.exitCode(), 0);
-}
-
-// The lock file is this user's alone (0600). Another user's file at the path, or another user's
-// read lock on an older readable file of ours, make the guard lock the same name in
-// XDG_RUNTIME_DIR instead, with one warning.
-void tst_Shell::anotherUserCannotTakeTheLock_data() {
-    QTest::addColumn<QString>("nobodyLocks"); // w: nobody's file, write-locked; r: read-locked
-    QTest::newRow("no file yet") << QString();
-    QTest::newRow("nobody's file, write-locked") << QStringLiteral("w");
-    QTest::newRow("own readable file, read-locked by nobody") << QStringLiteral("r");
-}
-
-void tst_Shell::anotherUserCannotTakeTheLock() {
-    QFETCH(QString, nobodyLocks);
-    QTemporaryDir shared; // like /tmp: anyone may create files, only their owner removes them
-    QTemporaryDir runtime;
-    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
-    const QString lockPath = shared.filePath(QStringLiteral("com.fernpoint.lock"));
-    const QString fallback = runtime.filePath(QStringLiteral("com.fernpoint.lock"));
-    QFile old(lockPath);
-    if (nobodyLocks == u"r")
-        QVERIFY(old.open(QIODevice::WriteOnly) &&
-                old.setPermissions(QFileDevice::Permissions(0x6444)));
-    old.close();
-    LockHolder nobody(nobodyLocks.isEmpty() ? QString() : lockPath, nobodyLocks, true);
-    if (!nobodyLocks.isEmpty()) {
-        QVERIFY(nobody.locked());
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("%1 .*another.*; locking %2 instead")
-                                                    .arg(QRegularExpression::escape(lockPath),
-                                                         QRegularExpression::escape(fallback))));
-    }
-
-    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-    InstanceLock lock(lockPath);
-    QCOMPARE(lock.tryAcquire(), InstanceLock::Outcome::Acquired);
-    qputenv("XDG_RUNTIME_DIR", savedRuntime);
-
-    QCOMPARE(lock.path(), nobodyLocks.isEmpty() ? lockPath : fallback);
-    for (const QString& ours : {lock.path(), nobodyLocks == u"w" ? QString() : lockPath}) {
-        struct stat info = {};
-        QVERIFY(ours.isEmpty() || (::stat(QFile::encodeName(ours).constData(), &info) == 0 &&
-                                   info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0600));
-    }
-}
 
 QTEST_MAIN(tst_Shell)
 #include "tst_Shell.moc"

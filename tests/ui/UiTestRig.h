@@ -2,14 +2,27 @@
 
 #include "FakeHelperClient.h"
 #include "GatewayManager.h"
+#include "HelperJobProbe.h"
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
 #include "PrivateBus.h"
+#include "PrivilegedRunner.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 namespace fernpoint::test {
+
+// Stand in for the bus look-up of a running helper job (it is there) and for pkexec (never run).
+struct FakeJobProbe final : HelperJobProbe {
+    int calls = 0;
+    bool isHelperJobPresent() override { return ++calls > 0; }
+};
+struct FakeRunner final : PrivilegedRunner {
+    Outcome run(const QString&, const QStringList&) override {
+        return {Outcome::Kind::AuthorizerMissing, 0, QString()};
+    }
+};
 
 // Makes the manager ask for its status once (through a NAT command, which leaves the error line
 // and the busy flag alone) and answers with the given reply; returns once it is published. The

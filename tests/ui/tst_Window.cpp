@@ -1,21 +1,22 @@
 // The window's rules (ContentController) and its widgets (ContentView) over a helper in the
 // process and a temporary home.
+#include "ConnectionIndicator.h"
 #include "ContentController.h"
 #include "ContentView.h"
-#include "ErrorBanner.h"
+#include "ElidedValueLabel.h"
 #include "HelperContract.h"
 #include "HelperInstaller.h"
 #include "HistoryButton.h"
 #include "HistoryPopover.h"
 #include "MainButton.h"
-#include "SegmentedPicker.h"
-#include "ToggleSwitch.h"
-#include "UiTestFakes.h"
+#include "StatusDot.h"
+#include "StatusGroupBox.h"
+#include "StatusRow.h"
 #include "UiTestRig.h"
-#include "WindowTexts.h"
 
 using namespace fernpoint;
 using namespace fernpoint::test;
+using C = PanelColor;
 
 namespace {
 
@@ -63,15 +64,14 @@ struct ViewRig : ControllerRig {
     }
 
     ContentView view;
-    SegmentedPicker* const picker = part<SegmentedPicker>("languagePicker");
-    ErrorBanner* const banner = part<ErrorBanner>("errorBanner");
     QLineEdit* const field = part<QLineEdit>("networkIdField");
     HistoryButton* const historyButton = part<HistoryButton>("historyButton");
     MainButton* const mainButton = part<MainButton>("mainButton");
-    ToggleSwitch* const natSwitch = part<ToggleSwitch>("natSwitch");
 };
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
+const QString kOlder = u"aaaaaaaaaaaaaaaa"_qs;
+const QString kNewest = u"bbbbbbbbbbbbbbbb"_qs;
 
 bool connectWith(ControllerRig& rig) {
     rig.controller().editNetworkID(kValidId);
@@ -91,12 +91,110 @@ double contrast(const QColor& a, const QColor& b) {
     return std::max(la, lb) / std::min(la, lb);
 }
 
+QJsonObject endpoint(const char* address, bool ok) {
+    return {{u"endpoints"_qs, QString::fromLatin1(address)}, {u"ok"_qs, ok}};
+}
+
+// A connected gateway with every field filled in.
+const QJsonObject kFullData{{u"conn_state"_qs, u"connected"_qs},
+                            {u"network_name"_qs, u"Harbor Office"_qs},
+                            {u"network_desc"_qs, u"Branch uplink"_qs},
+                            {u"address_cidr"_qs, u"10.176.20.11/24"_qs},
+                            {u"listen_port"_qs, 20619},
+                            {u"state"_qs, u"running"_qs},
+                            {u"peers"_qs, 7},
+                            {u"last_policy_at"_qs, 86400},
+                            {u"Nat"_qs, true},
+                            {u"endpoints"_qs, QJsonArray{endpoint("203.0.113.7:20619", true),
+                                                         endpoint("[2001:db8::7]:20619", false)}},
+                            {u"mgmt_ips"_qs, QJsonArray{u"192.0.2.0/24"_qs, u"2001:db8::/64"_qs}}};
+
 } // namespace
 
 class tst_Window : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() {
+        // A locale that groups digits: numbers in the status panel must not follow it.
+        QLocale::setDefault(QLocale(u"de_DE"_qs));
+    }
+
+    // Each reply after a full snapshot: the rows (values "nat_…" in the process
+    // language), the endpoints with their dots, and the indicator, which follows
+    // the connection, not the core.
+    void statusPanelShowsTheLatestSnapshot_data() {
+        QTest::addColumn<QJsonObject>("data"); // empty: a reply without JSON
+        QTest::addColumn<QString>("values");   // rows joined by "|"; empty: no snapshot shown
+        QTest::addColumn<QStringList>("endpoints");
+        QTest::addColumn<bool>("green");
+        QTest::newRow("no JSON, helper running")
+            << QJsonObject() << QString() << QStringList() << true;
+        QTest::newRow("empty data")
+            << QJsonObject{{u"x"_qs, 1}} << u"-|-|-|-|-|-|-|-|nat_off"_qs << QStringList() << false;
+        QTest::newRow("everything")
+            << kFullData
+            << u"connected|Harbor Office|Branch "
+               u"uplink|10.176.20.11/24|20619|running|7|"
+               "1970-01-02 00:00:00|nat_on"_qs
+            << QStringList{u"203.0.113.7:20619"_qs, u"[2001:db8::7]:20619"_qs} << true;
+        QTest::newRow("port 0, plain digits, markup and keys verbatim")
+            << QJsonObject{{u"listen_port"_qs, 0},
+                           {u"peers"_qs, -1234567},
+                           {u"network_name"_qs, u"status_row_nat"_qs},
+                           {u"network_desc"_qs, u"<b>lab</b> & co"_qs}}
+            << u"-|status_row_nat|<b>lab</b> & co|-|0|-|-1234567|-|nat_off"_qs << QStringList()
+            << false;
+        QTest::newRow("core running, not connected")
+            << QJsonObject{{u"conn_state"_qs, u"disconnected"_qs}, {u"state"_qs, u"running"_qs}}
+            << u"disconnected|-|-|-|-|running|-|-|nat_off"_qs << QStringList() << false;
+    }
+    void statusPanelShowsTheLatestSnapshot() {
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, values);
+        QFETCH(QStringList, endpoints);
+        QFETCH(bool, green);
+        TemporaryHome home;
+        FakeHelperClient client;
+        GatewayManager manager{client};
+        Localizer localizer(QLocale(u"ja"_qs)); // the process in Japanese, the window in English
+        localizer.setAppLanguage(u"en"_qs);
+        StatusGroupBox box{manager, localizer};
+        ConnectionIndicator indicator{manager, localizer};
+        QVERIFY(publishData(manager, client, kFullData));
+        QVERIFY(data.isEmpty() ? publishStatus(manager, client, {}, true)
+                               : publishData(manager, client, data));
+
+        QStringList expected = values.isEmpty() ? QStringList() : values.split(u'|');
+        if (!expected.isEmpty())
+            expected.last() = localizer.processText(expected.last());
+        QStringList shown;
+        const auto visible = [&box](const QWidget* widget) { return widget->isVisibleTo(&box); };
+        const QList<StatusRow*> rows = box.findChildren<StatusRow*>();
+        for (const StatusRow* row :
+             visible(box.findChild<QWidget*>(u"snapshot"_qs)) ? rows : QList<StatusRow*>())
+            shown.append(row->value());
+        QCOMPARE(shown, expected);
+        QCOMPARE(visible(box.findChild<QWidget*>(u"emptyText"_qs)), values.isEmpty());
+        QStringList lines;
+        QList<C> dots; // an endpoint's dot says whether it answered
+        const QWidget* list = box.findChild<QWidget*>(u"endpoints"_qs);
+        for (const ElidedValueLabel* line : list->findChildren<ElidedValueLabel*>())
+            if (visible(line))
+                lines.append(line->fullText());
+        for (const StatusDot* dot : list->findChildren<StatusDot*>())
+            if (visible(dot))
+                dots.append(dot->color());
+        QCOMPARE(lines, endpoints);
+        QCOMPARE(dots, (endpoints.isEmpty() ? QList<C>() : QList<C>{C::Green, C::Red}));
+        QCOMPARE(indicator.dot().color(), green ? C::Green : C::Gray);
+        QCOMPARE(indicator.text(),
+                 localizer.text(green ? "status_connected" : "status_disconnected"));
+        if (!values.isEmpty()) { // the connection row goes green with the indicator
+            QCOMPARE(rows.first()->valueColor(), green ? C::Green : C::Primary);
+            QCOMPARE(rows.last()->title(), localizer.text("status_row_nat"));
+        }
+    }
     void mainButtonRule_data() {
         QTest::addColumn<QString>("networkID");
         QTest::addColumn<bool>("running");
@@ -160,56 +258,62 @@ private Q_SLOTS:
         QVERIFY(!redraw.isEmpty()); // a dropped change redraws the switch as it was
     }
 
-    // A blank field gets the newest network as the window appears, and that network is recorded
-    // on each poll while it runs, though this process did not start it.
-    void appearanceFillsABlankField_data() {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("blank") << QString() << u"bbbbbbbbbbbbbbbb"_qs;
-        QTest::newRow("spaces and tabs") << u" \t "_qs << u"bbbbbbbbbbbbbbbb"_qs;
-        QTest::newRow("line break: not blank") << u"\n"_qs << u"\n"_qs;
+    // As the window appears a blank field gets the newest network. A snapshot carries no Network
+    // ID: it is recorded only under the network known to run, the one started here, or else the
+    // one filled in as the window appeared, unedited.
+    void recordsOnlyTheRunningNetwork_data() {
+        QTest::addColumn<QString>("field");     // as the window appears
+        QTest::addColumn<QString>("start");     // by the main button: "", "ok" or "refused"
+        QTest::addColumn<QStringList>("edits"); // of the field, in order, after both
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("recorded"); // empty: nothing
+        const auto row = [](const char* name, const QString& field, const QString& start,
+                            const QStringList& edits, const QString& recorded,
+                            const QString& state = u"running"_qs) {
+            QTest::newRow(name) << field << start << edits << state << recorded;
+        };
+        row("blank: filled in and recorded", {}, {}, {}, kNewest);
+        row("spaces and tabs are blank", u" \t "_qs, {}, {}, kNewest);
+        row("a line break is not blank", u"\n"_qs, {}, {}, {});
+        row("filled in, then edited and typed back", {}, {}, {kOlder, kNewest}, {});
+        row("typed, nothing started or filled in", kValidId, {}, {}, {});
+        row("started", kValidId, u"ok"_qs, {}, kValidId);
+        row("starting, blanks around the field", kValidId, u"ok"_qs,
+            {u"  "_qs + kValidId + u"\t"_qs}, kValidId, u"starting"_qs);
+        row("core stopped", kValidId, u"ok"_qs, {}, {}, u"stopped"_qs);
+        row("another network typed while one runs", kValidId, u"ok"_qs, {kOlder}, {});
+        row("the start failed", kValidId, u"refused"_qs, {}, {});
     }
-    void appearanceFillsABlankField() {
+    void recordsOnlyTheRunningNetwork() {
         QFETCH(QString, field);
-        QFETCH(QString, expected);
+        QFETCH(QString, start);
+        QFETCH(QStringList, edits);
+        QFETCH(QString, state);
+        QFETCH(QString, recorded);
         ControllerRig rig;
-        rig.store.upsertProfile(u"aaaaaaaaaaaaaaaa"_qs, std::nullopt, std::nullopt);
-        rig.store.upsertProfile(u"bbbbbbbbbbbbbbbb"_qs, std::nullopt, std::nullopt);
+        rig.store.upsertProfile(kOlder, std::nullopt, std::nullopt);
+        rig.store.upsertProfile(kNewest, std::nullopt, std::nullopt);
+        rig.client.holdStatus = true; // every status is answered below, by hand
         rig.controller().editNetworkID(field);
-        QSignalSpy applied(&rig.controller(), &ContentController::helperCheckApplied);
         rig.controller().appear();
-        QCOMPARE(rig.manager.networkID(), expected);
-        QVERIFY(applied.wait());
-        rig.client.coreRunning = true;
-        rig.manager.startStatusPolling(0.01);
-        QTRY_COMPARE(rig.store.mostRecentProfile()->name,
-                     field == u"\n" ? QString() : u"Fern Lab"_qs);
-    }
-
-    void helperCheckIsAppliedAfterAppearReturns_data() {
-        QTest::addColumn<bool>("present");
-        QTest::newRow("helper present: polling restarts") << true;
-        QTest::newRow("install fails: a line in the process language") << false;
-    }
-    void helperCheckIsAppliedAfterAppearReturns() {
-        QFETCH(bool, present);
-        ControllerRig rig; // the process in English, the window in Japanese
-        rig.settings.setValue(Localizer::kSettingKey, u"ja"_qs);
-        rig.probe.present = present;
-        ContentController& controller = rig.controller();
-        QSignalSpy applied(&controller, &ContentController::helperCheckApplied);
-        const auto timer = [&rig] { return rig.manager.findChild<QTimer*>(u"statusPollTimer"_qs); };
-        const QTimer* constructionTimer = timer();
-        controller.appear();
-        // The check itself ran inside appear(), its outcome did not.
-        QCOMPARE(rig.runner.calls, present ? 0 : 1);
-        QVERIFY(applied.isEmpty() && timer() == constructionTimer);
-        QTRY_COMPARE(applied.count(), 1);
-        QCOMPARE(applied.first().first().toBool(), present);
-        QCOMPARE(timer() != constructionTimer, present);
-        QCOMPARE(controller.bannerText(),
-                 present ? std::optional<QString>()
-                         : std::optional(u"Helper installation failed: install step refused"_qs));
+        if (!start.isEmpty()) {
+            if (start == u"refused")
+                rig.client.commandResult = HelperClientError::helperFailed(u"refused"_qs);
+            rig.controller().pressMainButton();
+            QTRY_VERIFY(!rig.manager.isBusy());
+            rig.client.commandResult = Nothing{};
+        }
+        for (const QString& edit : edits)
+            rig.controller().editNetworkID(edit);
+        QVERIFY(publishData(rig.manager, rig.client,
+                            {{u"conn_state"_qs, u"connected"_qs},
+                             {u"state"_qs, state},
+                             {u"network_name"_qs, u"Lab"_qs}}));
+        QStringList named;
+        for (const NetworkProfile& profile : rig.store.profiles())
+            if (profile.name == u"Lab")
+                named << profile.networkID;
+        QCOMPARE(named, recorded.isEmpty() ? QStringList() : QStringList{recorded});
     }
 
     // The picker shows the stored language; another program's write is followed by the texts and
@@ -246,84 +350,20 @@ private Q_SLOTS:
         QCOMPARE(rig.localizer.text("button_connect"), u"Connect"_qs);
     }
 
-    void languageSwitchRetranslatesInPlace() {
-        ViewRig rig;
-        rig.view.resize(640, 480);
-        rig.view.show();
-        QTest::keyClicks(rig.field, u" "_qs + kValidId);
-        const QString error = u"first\nsecond"_qs;
-        rig.manager.setLastErrorMessage(error);
-        const char* const keys[] = {"network_id_label",     "network_id_placeholder",
-                                    "history_button",       "button_connect",
-                                    "nat_toggle_title",     "status_disconnected",
-                                    "network_status_title", "network_status_empty"};
-        const Localizer english{QLocale(u"en_US"_qs)};
-        for (const int segment : {2, 1, 3, 0}) { // 0: the system's, English here
-            QTest::mouseClick(const_cast<QToolButton*>(rig.picker->segment(segment)),
-                              Qt::LeftButton);
-            QCOMPARE(rig.picker->selectedIndex(), segment);
-            const QStringList texts = visibleTexts(rig.view);
-            for (const QString& text : texts)
-                QVERIFY2(!isRawKey(text), qPrintable(text));
-            for (const char* key : keys) {
-                QVERIFY2(texts.contains(rig.localizer.text(key)), key);
-                QVERIFY2(segment % 2 == 0 || !texts.contains(english.text(key)), key);
-            }
-            QCOMPARE(rig.field->text(), u" "_qs + kValidId); // the form and the banner stay
-            QCOMPARE(rig.banner->message(), std::optional(error));
-        }
-    }
-
-    void keyboardAndButtons() {
-        ViewRig rig;
-        rig.view.resize(900, 600);
-        rig.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
-        // The NAT switch is centred in its row of 380, itself 20 from the left.
-        const QRect row = rig.natSwitch->parentWidget()->geometry();
-        QVERIFY(row.left() == 20 && row.width() == 380);
-        QVERIFY(qAbs(rig.natSwitch->geometry().center().x() - 190) <= 1);
-
-        rig.natSwitch->setFocus(); // Space toggles the NAT switch through the guarded write
-        QTest::keyClick(rig.natSwitch, Qt::Key_Space);
-        QTRY_VERIFY(rig.client.calls.contains(u"setNat 1"_qs) && rig.natSwitch->isChecked());
-
-        QVERIFY(!rig.mainButton->isEnabled());
-        QTest::keyClicks(rig.field, kValidId);
-        QVERIFY(rig.mainButton->isEnabled() && !rig.mainButton->isDestructive());
-        QTest::mouseClick(rig.mainButton, Qt::LeftButton);
-        QTRY_VERIFY(rig.mainButton->isDestructive() && !rig.natSwitch->isEnabled());
-        QCOMPARE(rig.mainButton->text(), u"Disconnect"_qs);
-        rig.client.holdCommands = true;
-        QTest::mouseClick(rig.mainButton, Qt::LeftButton);
-        QVERIFY(rig.mainButton->isBusy() && !rig.mainButton->isEnabled());
-        rig.picker->setFocus(); // arrows move the picker's choice and store it
-        QTest::keyClick(rig.picker, Qt::Key_Right);
-        QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), u"zhHans"_qs);
-    }
-
-    void appearanceRunsOnEachShowNotOnRepaint() {
-        ViewRig rig;
-        rig.view.show();
-        rig.view.repaint();
-        QCOMPARE(rig.probe.calls, 1);
-        rig.view.hide();
-        rig.view.show();
-        QCOMPARE(rig.probe.calls, 2);
-    }
-
-    // Every text keeps a readable contrast across a light/dark switch, the dimmed ones of the
-    // status rows and the popover included.
+    // Every text stays readable across a light/dark switch, the status rows and the popover
+    // included.
     void textsStayReadableAcrossALightDarkSwitch() {
         ViewRig rig;
         rig.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
         QTest::keyClicks(rig.field, kValidId);
         QTest::mouseClick(rig.mainButton, Qt::LeftButton);
-        QTRY_VERIFY(rig.manager.currentStatus());
+        QTRY_VERIFY(rig.mainButton->isDestructive() && rig.manager.currentStatus());
         QTest::mouseClick(rig.historyButton, Qt::LeftButton);
         auto* popover = rig.part<HistoryPopover>("historyPopover");
         QTRY_VERIFY(popover && popover->isVisible());
-        for (const QPalette& palette : {darkPalette(), QApplication::palette()}) {
+        const QPalette dark(QColor(0x3a, 0x3a, 0x3e), QColor(0x2b, 0x2b, 0x2e)); // button, window
+        for (const QPalette& palette : {dark, QApplication::palette()}) {
             QApplication::setPalette(palette);
             QCoreApplication::processEvents();
             int checked = 0;

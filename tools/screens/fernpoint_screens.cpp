@@ -14,9 +14,7 @@
 #include "HistoryPopover.h"
 #include "Localizer.h"
 #include "NetworkProfileStore.h"
-#include "PrivateBus.h"
 #include "PrivilegedRunner.h"
-#include "WindowTexts.h"
 
 #include <QtDBus>
 #include <QtTest>
@@ -44,6 +42,49 @@ public:
     }
 };
 
+// Points the home and the XDG folders of this process into a folder of its own.
+void useHomeIn(const QString& home) {
+    const std::pair<const char*, const char*> variables[] = {{"HOME", ""},
+                                                             {"XDG_DATA_HOME", "/.local/share"},
+                                                             {"XDG_CONFIG_HOME", "/.config"},
+                                                             {"XDG_CACHE_HOME", "/.cache"},
+                                                             {"XDG_STATE_HOME", "/.local/state"}};
+    for (const auto& [name, folder] : variables) {
+        QDir().mkpath(home + QLatin1StringView(folder));
+        qputenv(name, (home + QLatin1StringView(folder)).toUtf8());
+    }
+}
+
+// The texts of widget shown raw as a text key: a lower-case identifier with underscores.
+QStringList rawKeysShown(const QWidget& root) {
+    static const QRegularExpression key(QStringLiteral("^[a-z][a-z0-9]*(_[a-z0-9]+)+$"));
+    QStringList texts;
+    for (const QWidget* widget : root.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&root))
+            continue;
+        if (const auto* label = qobject_cast<const QLabel*>(widget))
+            texts << label->text();
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+            texts << button->text();
+        if (const auto* field = qobject_cast<const QLineEdit*>(widget))
+            texts << field->placeholderText();
+        if (const auto* box = qobject_cast<const QGroupBox*>(widget))
+            texts << box->title();
+        texts << widget->accessibleName() << widget->accessibleDescription() << widget->toolTip();
+    }
+    return texts.filter(key);
+}
+
+// A dark scheme as desktops switch to it while the window is open.
+QPalette darkPalette() {
+    QPalette dark(QColor(0x3a, 0x3a, 0x3e), QColor(0x2b, 0x2b, 0x2e)); // button, window
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(0xec, 0xec, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    dark.setColor(QPalette::Highlight, QColor(0x2f, 0x7c, 0xf6));
+    return dark;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -63,7 +104,8 @@ int main(int argc, char* argv[]) {
 
     // Every file of its own lives in a temporary home, so that the first shot is the empty window
     // whatever history the surrounding home holds.
-    const test::TemporaryHome home;
+    const QTemporaryDir home;
+    useHomeIn(home.path());
     QSettings settings;
     settings.setValue(HelperInstaller::installedVersionKey, QString(contract::kVersion));
 
@@ -92,9 +134,8 @@ int main(int argc, char* argv[]) {
         QStringList faults;
         if (!widget.grab().save(path))
             faults << QStringLiteral("cannot write ") + path;
-        for (const QString& text : check ? test::visibleTexts(widget) : QStringList())
-            if (test::isRawKey(text))
-                faults << QStringLiteral("raw key shown: ") + text;
+        for (const QString& text : check ? rawKeysShown(widget) : QStringList())
+            faults << QStringLiteral("raw key shown: ") + text;
         console << (faults.isEmpty() ? path : name + QStringLiteral(": ") + faults.join(u", "))
                 << Qt::endl;
         failures += int(faults.size());
@@ -131,7 +172,7 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("ja")};
     const QPalette light = QApplication::palette();
     for (const QString& scheme : {QStringLiteral("light"), QStringLiteral("dark")}) {
-        QApplication::setPalette(scheme == u"dark" ? test::darkPalette() : light);
+        QApplication::setPalette(scheme == u"dark" ? darkPalette() : light);
         for (int i = 0; i < languages.size(); ++i) {
             controller.chooseLanguage(i + 1);
             const QString suffix = scheme + QLatin1Char('-') + languages[i];
