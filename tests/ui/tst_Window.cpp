@@ -2,13 +2,10 @@
 // process and a temporary home.
 #include "ConnectionIndicator.h"
 #include "ContentController.h"
-#include "ContentView.h"
 #include "ElidedValueLabel.h"
 #include "HelperContract.h"
 #include "HelperInstaller.h"
-#include "HistoryButton.h"
-#include "HistoryPopover.h"
-#include "MainButton.h"
+#include "PanelStyle.h"
 #include "StatusDot.h"
 #include "StatusGroupBox.h"
 #include "StatusRow.h"
@@ -53,20 +50,6 @@ struct ControllerRig {
 
 private:
     std::unique_ptr<ContentController> m_controller;
-};
-
-// The window's content over a ControllerRig, with its controls found by their object names.
-struct ViewRig : ControllerRig {
-    ViewRig()
-        : view(controller()) {}
-    template<typename T> T* part(const char* name) const {
-        return view.findChild<T*>(QString::fromLatin1(name));
-    }
-
-    ContentView view;
-    QLineEdit* const field = part<QLineEdit>("networkIdField");
-    HistoryButton* const historyButton = part<HistoryButton>("historyButton");
-    MainButton* const mainButton = part<MainButton>("mainButton");
 };
 
 const QString kValidId = QStringLiteral("0123456789abcdef");
@@ -190,10 +173,8 @@ private Q_SLOTS:
         QCOMPARE(indicator.dot().color(), green ? C::Green : C::Gray);
         QCOMPARE(indicator.text(),
                  localizer.text(green ? "status_connected" : "status_disconnected"));
-        if (!values.isEmpty()) { // the connection row goes green with the indicator
+        if (!values.isEmpty()) // the connection row goes green with the indicator
             QCOMPARE(rows.first()->valueColor(), green ? C::Green : C::Primary);
-            QCOMPARE(rows.last()->title(), localizer.text("status_row_nat"));
-        }
     }
     void mainButtonRule_data() {
         QTest::addColumn<QString>("networkID");
@@ -227,10 +208,6 @@ private Q_SLOTS:
         }
         rig.controller().editNetworkID(networkID);
         QTEST(rig.controller().mainButtonEnabled(), "enabled");
-        if (running && !busy) {
-            rig.controller().pressMainButton();
-            QCOMPARE(rig.client.calls.last(), u"stopGateway"_qs);
-        }
     }
 
     // The switch is locked while the core runs, connected or not yet.
@@ -344,40 +321,13 @@ private Q_SLOTS:
             QTRY_COMPARE(rig.localizer.appLanguage(), value);
             QCOMPARE(controller.selectedLanguageIndex(), index);
         }
-        controller.chooseLanguage(2);
-        QTest::qWait(100); // the watch seeing the window's own write undoes nothing
-        QCOMPARE(rig.settings.value(Localizer::kSettingKey).toString(), u"en"_qs);
-        QCOMPARE(rig.localizer.text("button_connect"), u"Connect"_qs);
     }
 
-    // Every text stays readable across a light/dark switch, the status rows and the popover
-    // included.
-    void textsStayReadableAcrossALightDarkSwitch() {
-        ViewRig rig;
-        rig.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
-        QTest::keyClicks(rig.field, kValidId);
-        QTest::mouseClick(rig.mainButton, Qt::LeftButton);
-        QTRY_VERIFY(rig.mainButton->isDestructive() && rig.manager.currentStatus());
-        QTest::mouseClick(rig.historyButton, Qt::LeftButton);
-        auto* popover = rig.part<HistoryPopover>("historyPopover");
-        QTRY_VERIFY(popover && popover->isVisible());
-        const QPalette dark(QColor(0x3a, 0x3a, 0x3e), QColor(0x2b, 0x2b, 0x2e)); // button, window
-        for (const QPalette& palette : {dark, QApplication::palette()}) {
-            QApplication::setPalette(palette);
-            QCoreApplication::processEvents();
-            int checked = 0;
-            for (const QLabel* label :
-                 rig.view.findChildren<QLabel*>() + popover->findChildren<QLabel*>()) {
-                if (!label->isVisible() || label->text().isEmpty())
-                    continue;
-                QVERIFY2(contrast(label->palette().color(QPalette::WindowText),
-                                  palette.color(QPalette::Window)) >= 3.0,
-                         qPrintable(label->text()));
-                ++checked;
-            }
-            QVERIFY(checked > 20); // status rows, headings, popover rows
-        }
+    // The coloured and dimmed texts stay readable on a dark window as on a light one.
+    void coloursStayReadableInBothSchemes() {
+        for (const QColor& window : {QColor(0x2b, 0x2b, 0x2e), QColor(Qt::white)})
+            for (const C name : {C::Secondary, C::Green, C::Red})
+                QVERIFY(contrast(PanelStyle::color(name, QPalette(window, window)), window) >= 3.0);
     }
 };
 
