@@ -76,11 +76,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("calls");
         const QString status = u"GatewayStatus"_s;
         const QString fullStatus =
-            uR"({"ok":true,"data":{"conn_state":"connected","network_name":"Head office",)"
-            uR"("network_desc":"Berlin","address_cidr":"10.8.0.2/16","listen_port":0,)"
-            uR"("state":"running","peers":3,"last_policy_at":86400,"Nat":true,"endpoints":[)"
-            uR"({"endpoints":"203.0.113.7:20619","ok":true},{"endpoint":"skipped"},)"
-            uR"({"endpoints":"198.51.100.9:20619"}],"mgmt_ips":["10.8.0.0/24","10.9.0.0/24"]}})"_s;
+            uR"({"data":{"conn_state":"connected","network_name":"Head office","peers":3,)"
+            uR"("Nat":true,"endpoints":[{"endpoints":"203.0.113.7:20619","ok":true},)"
+            uR"({"endpoints":"198.51.100.9:20619"}],"mgmt_ips":["10.8.0.0/24"]}})"_s;
         const auto start = [](const QString& id, const char* nat) {
             return QStringList{u"StartGateway(%1,%2)"_s.arg(id, QLatin1StringView(nat))};
         };
@@ -88,12 +86,12 @@ private Q_SLOTS:
             << commandLine("status")
             << Replies{{status, ScriptedHelper::status(true, fullStatus, true)}} << 0
             << u"● Connected\nNetwork Status\n  Connection                connected\n"
-               "  Network Name              Head office\n  Description               Berlin\n"
-               "  Local Management Address  10.8.0.2/16\n  Listen Port               0\n"
-               "  Core State                running\n  Peers                     3\n"
-               "  Last Policy               1970-01-02 00:00:00\n  NAT                       On\n"
+               "  Network Name              Head office\n  Description               -\n"
+               "  Local Management Address  -\n  Listen Port               -\n"
+               "  Core State                -\n  Peers                     3\n"
+               "  Last Policy               -\n  NAT                       On\n"
                "Endpoints\n  ✓ 203.0.113.7:20619\n  ✗ 198.51.100.9:20619\n"
-               "Remote Management Addresses\n  10.8.0.0/24\n  10.9.0.0/24\n"_s
+               "Remote Management Addresses\n  10.8.0.0/24\n"_s
             << QStringList{u"GatewayStatus()"_s};
         QTest::newRow("connect: 15 characters send nothing")
             << QStringList{u"connect"_s, kId.left(15), u"--nat"_s} << Replies{} << 1
@@ -193,14 +191,12 @@ private Q_SLOTS:
             << QByteArray(R"([
   {"networkID":"aaaaaaaaaaaaaaaa","name":"Office","desc":"Berlin","lastUsedAt":100},
   {"networkID":"bbbbbbbbbbbbbbbb","name":"","desc":"Lab only","lastUsedAt":3600.75},
-  {"networkID":"cccccccccccccccc","name":"仓库","desc":"","lastUsedAt":100},
-  {"networkID":"dddddddddddddddd","name":"","desc":"","lastUsedAt":-86400}])")
+  {"networkID":"cccccccccccccccc","name":"仓库","desc":"","lastUsedAt":100}])")
             << 0
-            << u"Network           Network ID        Last Used\n"
-               "Lab only          bbbbbbbbbbbbbbbb  2001-01-01 01:00:00\n"
-               "Office, Berlin    aaaaaaaaaaaaaaaa  2001-01-01 00:01:40\n"
-               "仓库              cccccccccccccccc  2001-01-01 00:01:40\n"
-               "dddddddddddddddd  dddddddddddddddd  2000-12-31 00:00:00\n"_s;
+            << u"Network         Network ID        Last Used\n"
+               "Lab only        bbbbbbbbbbbbbbbb  2001-01-01 01:00:00\n"
+               "Office, Berlin  aaaaaaaaaaaaaaaa  2001-01-01 00:01:40\n"
+               "仓库            cccccccccccccccc  2001-01-01 00:01:40\n"_s;
         QTest::newRow("no file") << QByteArray() << 0 << u"No networks yet\n"_s;
         QTest::newRow("not JSON") << QByteArray("[{\"networkID\":") << 1 << QString();
     }

@@ -136,7 +136,6 @@ private Q_SLOTS:
                                 << QString::fromUtf8(program) << QString::fromUtf8(outcome);
         };
         const char* helper = "ABOVE/bin/helper";
-        row("success", "exit 0", "", helper, "finished 0 ABOVE/bin/helper\n--install\n");
         row("install step failed", "printf '\\342\\234\\227\\n' >&2; exit 1", "", helper,
             "finished 1 ABOVE/bin/helper\n--install\n✗\n");
         row("pkexec missing", "missing", "", helper, "missing");
@@ -220,19 +219,13 @@ private Q_SLOTS:
         QFETCH(bool, recognised);
         QFETCH(int, pings);
         QTemporaryDir tree;
-        const QString service =
-            u"usr/share/dbus-1/system-services/%1.service"_s.arg(contract::kBusName);
-        const QString program = u"usr/libexec/fernpoint/fernpoint-helper"_s;
-        QCOMPARE(
-            QProcess::execute(
-                u"sh"_s,
-                {u"-ec"_s, QStringLiteral(
-                               "cd %4; S=%1 P=%2; umask 022; mkdir -p $(dirname $S) $(dirname $P)\n"
-                               "printf '[D-BUS Service]\\nName=%3\\nExec=/%2\\n' >$S\n"
-                               "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n")
-                                   .arg(service, program, contract::kBusName, tree.path()) +
-                               breakage}),
-            0);
+        // The package's activation file $S and program $P.
+        const QString layout =
+            u"cd %1; S=usr/share/dbus-1/system-services/%2.service; umask 022\n"
+            "P=usr/libexec/fernpoint/fernpoint-helper; mkdir -p $(dirname $S) $(dirname $P)\n"
+            "printf '[D-BUS Service]\\nName=%2\\nExec=/%s\\n' $P >$S\n"
+            "printf '#!/bin/sh\\n' >$P && chmod 755 $P\n"_s.arg(tree.path(), contract::kBusName);
+        QCOMPARE(QProcess::execute(u"sh"_s, {u"-ec"_s, layout + breakage}), 0);
         test::PrivateBus bus(tree.filePath(u"services"_s)); // activation files
         const QString name = QString::fromLatin1(QTest::currentDataTag());
         QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), name);

@@ -14,9 +14,9 @@ NETWORK = '0123456789abcdef'
 failures = []
 
 
+# 'StartGateway:0123456789abcdef:true' (or 'some.Interface.Method') as a call that lets polkit
+# ask a person; with a leading '!', one that does not.
 def message(request):
-    """'StartGateway:0123456789abcdef:true' (or 'some.Interface.Method') as a call that lets polkit
-    ask a person; with a leading '!', one that does not."""
     method, *arguments = request.lstrip('!').split(':')
     interface = 'com.lunacore.sdwan.fernpoint.Helper'
     if '.' in method:
@@ -28,8 +28,8 @@ def message(request):
     return call
 
 
+# 'ok|refused|error <text>'; the request 'own' asks for the helper's name.
 def answer(bus, request):
-    """'ok|refused|error <text>'; the request 'own' asks for the helper's name."""
     try:
         if request == 'own':
             reply = [bus.request_name(NAME, dbus.bus.NAME_FLAG_DO_NOT_QUEUE), []]
@@ -133,9 +133,8 @@ def bus_config(top, root):
 
 if __name__ == '__main__':
     if sys.argv[1:2] == ['client']:
-        address, rest = sys.argv[2], sys.argv[3:]
-        connection = dbus.bus.BusConnection(address)
-        for request in rest:
+        connection = dbus.bus.BusConnection(sys.argv[2])
+        for request in sys.argv[3:]:
             print(answer(connection, request), flush=True)
     else:
         main(sys.argv[1])
