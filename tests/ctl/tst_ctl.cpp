@@ -22,11 +22,8 @@ const QString kId = u"0123456789abcdef"_s;
 const QString kNoHelper = u"XPC 通信错误："_s;
 
 QVariantList statusWithState(const char* state) {
-    return ScriptedHelper::status(
-        true,
-        uR"({"data":{"conn_state":"connecting","state":"%1","Nat":true}})"_s.arg(
-            QLatin1StringView(state)),
-        false);
+    const QString json = uR"({"data":{"conn_state":"connecting","state":"%1","Nat":true}})"_s;
+    return ScriptedHelper::status(true, json.arg(QLatin1StringView(state)), false);
 }
 
 // A command line written with blanks between the arguments; ID stands for a valid Network ID.

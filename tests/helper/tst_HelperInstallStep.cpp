@@ -1,4 +1,5 @@
 #include "HelperContract.h"
+#include "PrivateBus.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,23 +17,19 @@ namespace {
 const QString kHelper = QStringLiteral(FERNPOINT_HELPER_PROGRAM);
 const QString kProgram = u"/usr/local/libexec/fernpoint/fernpoint-helper"_s;
 const QString kUnit = u"/etc/systemd/system/fernpoint-helper.service"_s;
-const QStringList kInstalledFiles = [] {
-    const QString name = fernpoint::contract::kBusName;
-    QStringList files{u"/etc/dbus-1/system.d/%1.conf"_s.arg(name), kUnit, kProgram,
-                      u"/usr/local/share/dbus-1/system-services/%1.service"_s.arg(name),
-                      u"/usr/share/polkit-1/actions/%1.policy"_s.arg(name)};
-    files.sort();
-    return files;
-}();
+const QString kName = fernpoint::contract::kBusName;
+const QStringList kInstalledFiles{
+    u"/etc/dbus-1/system.d/%1.conf"_s.arg(kName), kUnit, kProgram,
+    u"/usr/local/share/dbus-1/system-services/%1.service"_s.arg(kName),
+    u"/usr/share/polkit-1/actions/%1.policy"_s.arg(kName)}; // sorted
 const QStringList kAsNobody{u"setpriv"_s, u"--reuid=nobody"_s, u"--regid=nogroup"_s,
                             u"--clear-groups"_s};
 
 // Exit status and standard error of a command; a bus that cannot be reached.
 std::pair<int, QString> run(const QStringList& command) {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, u"unix:path=/nonexistent/fernpoint-bus"_s);
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(
+        fernpoint::test::systemBusEnvironment(u"unix:path=/nonexistent/fernpoint-bus"_s));
     process.start(command.first(), command.mid(1));
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return {-1, {}};
