@@ -122,16 +122,14 @@ private Q_SLOTS:
                 .replace(u"ABOVE"_s, above.path())
                 .replace(u"HELPER"_s, program);
         };
-        QVERIFY(QFile::copy(kHelper, program) && QDir().mkpath(fill(u"ROOT"_s)) &&
-                QDir().mkpath(elsewhere));
-        QVERIFY(QFile::setPermissions(program, QFileDevice::Permissions(0x7555)) &&
-                QFile::setPermissions(above.path(), QFileDevice::Permissions(0x7555)) &&
-                QFile::setPermissions(elsewhere, QFileDevice::Permissions(0x7777)));
-        const QStringList shell{u"/bin/sh"_s, u"-ec"_s};
-        if (!setupAsRoot.isEmpty())
-            QCOMPARE(run(shell + QStringList{fill(setupAsRoot)}).first, 0);
+        const auto setUp = [&](const QStringList& as, const QString& script) {
+            return run(as + QStringList{u"/bin/sh"_s, u"-ec"_s, fill(script)}).first;
+        };
+        const QString prepare = u"mkdir ROOT && mkdir -m 777 ABOVE/elsewhere && cp %1 HELPER && "
+                                "chmod 555 HELPER ABOVE; "_s;
+        QCOMPARE(setUp({}, prepare.arg(kHelper) + setupAsRoot), 0);
         if (!setupAsNobody.isEmpty())
-            QCOMPARE(run(kAsNobody + shell + QStringList{fill(setupAsNobody)}).first, 0);
+            QCOMPARE(setUp(kAsNobody, setupAsNobody), 0);
         const QStringList before = filesBelow(above.path(), true);
 
         QStringList command = arguments.startsWith(u"nobody: ") ? kAsNobody : QStringList();

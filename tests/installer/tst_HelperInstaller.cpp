@@ -71,7 +71,6 @@ private Q_SLOTS:
         };
         row("present, same version", true, current, Kind::Finished, 0, "", "");
         row("present, newer", true, u"1.0.5"_s, Kind::Finished, 0, "", "");
-        row("present, same number other text", true, u"1.0.04"_s, Kind::Finished, 0, "", "");
         row("stored but job gone", false, current, Kind::Finished, 0, "", "");
         row("pkexec missing", true, {}, Kind::AuthorizerMissing, 0, "",
             "NSOSStatusErrorDomain -60008 AuthorizationCreate 失败: -60008");
@@ -84,8 +83,6 @@ private Q_SLOTS:
         row("install step failed with a description", false, {}, Kind::Finished, 1,
             "\n  cannot create folder /etc/dbus-1: Not a directory  \nmore\n",
             "HelperInstaller 1 cannot create folder /etc/dbus-1: Not a directory");
-        row("install step failed silently", false, {}, Kind::Finished, 3, "",
-            "HelperInstaller -1 SMJobBless 失败");
         row("helper program refused before asking", false, {}, Kind::ProgramRefused, 0,
             "refusing: x", "HelperInstaller -2 refusing: x");
     }
