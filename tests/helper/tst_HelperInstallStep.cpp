@@ -98,8 +98,6 @@ private Q_SLOTS:
             "ROOT/usr: group or others may write to it");
         row("a folder above the root anyone may write to", intoRoot, u"chmod 0777 ABOVE"_s, "", 1,
             "ABOVE: group or others may write to it");
-        row("a file where a folder must go", intoRoot, u"mkdir ROOT/etc && : >ROOT/etc/dbus-1"_s,
-            "", 1, "");
         row("a folder where the unit must go, over an installation", intoRoot,
             u"HELPER --install --root ROOT && echo old >ROOT%1 && rm ROOT%2 && mkdir ROOT%2"_s.arg(
                 kProgram, kUnit),
