@@ -18,7 +18,6 @@ using Replies = QList<std::pair<QString, QVariantList>>;
 namespace {
 
 const QString kId = u"0123456789abcdef"_s;
-const QString kNoHelper = u"XPC 通信错误："_s;
 
 QVariantList statusWithState(const char* state) {
     const QString json = uR"({"data":{"conn_state":"connecting","state":"%1","Nat":true}})"_s;
@@ -71,7 +70,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output"); // standard output, then standard error
         QTest::addColumn<QStringList>("calls");
         const QString status = u"GatewayStatus"_s;
-        const QString fullStatus =
+        const QString statusJson =
             uR"({"data":{"conn_state":"connected","network_name":"Head office","peers":3,)"
             uR"("Nat":true,"endpoints":[{"endpoints":"203.0.113.7:20619","ok":true},)"
             uR"({"endpoints":"198.51.100.9:20619"}],"mgmt_ips":["10.8.0.0/24"]}})"_s;
@@ -80,7 +79,7 @@ private Q_SLOTS:
         };
         QTest::newRow("status")
             << commandLine("status")
-            << Replies{{status, ScriptedHelper::status(true, fullStatus, true)}} << 0
+            << Replies{{status, ScriptedHelper::status(true, statusJson, true)}} << 0
             << u"● Connected\nNetwork Status\n  Connection                connected\n"
                "  Network Name              Head office\n  Description               -\n"
                "  Local Management Address  -\n  Listen Port               -\n"
@@ -89,9 +88,6 @@ private Q_SLOTS:
                "Endpoints\n  ✓ 203.0.113.7:20619\n  ✗ 198.51.100.9:20619\n"
                "Remote Management Addresses\n  10.8.0.0/24\n"_s
             << QStringList{u"GatewayStatus()"_s};
-        QTest::newRow("connect: 15 characters send nothing")
-            << QStringList{u"connect"_s, kId.left(15), u"--nat"_s} << Replies{} << 1
-            << u"Network ID 必须是 16 位十六进制字符串\n"_s << QStringList();
         QTest::newRow("connect: trimmed as the window trims")
             << QStringList{u"connect"_s, u"\u3000"_s + kId + u'\n', u"--nat"_s} << Replies{} << 0
             << QString() << start(kId, "true");
@@ -152,7 +148,7 @@ private Q_SLOTS:
             m_helper.reset();
         const auto [status, out, err] =
             run(arguments, bus == u"unreachable" ? QString() : m_bus->address());
-        const QString prefix = bus == u"helper" ? u"fernpointctl: "_s : kNoHelper;
+        const QString prefix = bus == u"helper" ? u"fernpointctl: "_s : u"XPC 通信错误："_s;
         QCOMPARE(status, bus == u"helper" ? 64 : 2);
         QVERIFY2(out.isEmpty() && err.startsWith(prefix) && err.size() > prefix.size() + 1 &&
                      err.indexOf(u'\n') == err.size() - 1,

@@ -9,8 +9,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace fernpoint;
-using fernpoint::test::PrivateBus;
-using fernpoint::test::ScriptedHelper;
+using namespace fernpoint::test;
 
 namespace {
 

@@ -83,8 +83,6 @@ private Q_SLOTS:
         row("install step failed with a description", false, {}, Kind::Finished, 1,
             "\n  cannot create folder /etc/dbus-1: Not a directory  \nmore\n",
             "HelperInstaller 1 cannot create folder /etc/dbus-1: Not a directory");
-        row("helper program refused before asking", false, {}, Kind::ProgramRefused, 0,
-            "refusing: x", "HelperInstaller -2 refusing: x");
     }
 
     void installsWhenNeeded() {
