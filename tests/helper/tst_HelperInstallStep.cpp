@@ -1,4 +1,5 @@
 #include "HelperContract.h"
+#include "PrivateBus.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,23 +17,19 @@ namespace {
 const QString kHelper = QStringLiteral(FERNPOINT_HELPER_PROGRAM);
 const QString kProgram = u"/usr/local/libexec/fernpoint/fernpoint-helper"_s;
 const QString kUnit = u"/etc/systemd/system/fernpoint-helper.service"_s;
-const QStringList kInstalledFiles = [] {
-    const QString name = fernpoint::contract::kBusName;
-    QStringList files{u"/etc/dbus-1/system.d/%1.conf"_s.arg(name), kUnit, kProgram,
-                      u"/usr/local/share/dbus-1/system-services/%1.service"_s.arg(name),
-                      u"/usr/share/polkit-1/actions/%1.policy"_s.arg(name)};
-    files.sort();
-    return files;
-}();
+const QString kName = fernpoint::contract::kBusName;
+const QStringList kInstalledFiles{
+    u"/etc/dbus-1/system.d/%1.conf"_s.arg(kName), kUnit, kProgram,
+    u"/usr/local/share/dbus-1/system-services/%1.service"_s.arg(kName),
+    u"/usr/share/polkit-1/actions/%1.policy"_s.arg(kName)}; // sorted
 const QStringList kAsNobody{u"setpriv"_s, u"--reuid=nobody"_s, u"--regid=nogroup"_s,
                             u"--clear-groups"_s};
 
 // Exit status and standard error of a command; a bus that cannot be reached.
 std::pair<int, QString> run(const QStringList& command) {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, u"unix:path=/nonexistent/fernpoint-bus"_s);
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(
+        fernpoint::test::systemBusEnvironment(u"unix:path=/nonexistent/fernpoint-bus"_s));
     process.start(command.first(), command.mid(1));
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
         return {-1, {}};
@@ -101,8 +98,6 @@ private Q_SLOTS:
             "ROOT/usr: group or others may write to it");
         row("a folder above the root anyone may write to", intoRoot, u"chmod 0777 ABOVE"_s, "", 1,
             "ABOVE: group or others may write to it");
-        row("a file where a folder must go", intoRoot, u"mkdir ROOT/etc && : >ROOT/etc/dbus-1"_s,
-            "", 1, "");
         row("a folder where the unit must go, over an installation", intoRoot,
             u"HELPER --install --root ROOT && echo old >ROOT%1 && rm ROOT%2 && mkdir ROOT%2"_s.arg(
                 kProgram, kUnit),
@@ -125,16 +120,14 @@ private Q_SLOTS:
                 .replace(u"ABOVE"_s, above.path())
                 .replace(u"HELPER"_s, program);
         };
-        QVERIFY(QFile::copy(kHelper, program) && QDir().mkpath(fill(u"ROOT"_s)) &&
-                QDir().mkpath(elsewhere));
-        QVERIFY(QFile::setPermissions(program, QFileDevice::Permissions(0x7555)) &&
-                QFile::setPermissions(above.path(), QFileDevice::Permissions(0x7555)) &&
-                QFile::setPermissions(elsewhere, QFileDevice::Permissions(0x7777)));
-        const QStringList shell{u"/bin/sh"_s, u"-ec"_s};
-        if (!setupAsRoot.isEmpty())
-            QCOMPARE(run(shell + QStringList{fill(setupAsRoot)}).first, 0);
+        const auto setUp = [&](const QStringList& as, const QString& script) {
+            return run(as + QStringList{u"/bin/sh"_s, u"-ec"_s, fill(script)}).first;
+        };
+        const QString prepare = u"mkdir ROOT && mkdir -m 777 ABOVE/elsewhere && cp %1 HELPER && "
+                                "chmod 555 HELPER ABOVE; "_s;
+        QCOMPARE(setUp({}, prepare.arg(kHelper) + setupAsRoot), 0);
         if (!setupAsNobody.isEmpty())
-            QCOMPARE(run(kAsNobody + shell + QStringList{fill(setupAsNobody)}).first, 0);
+            QCOMPARE(setUp(kAsNobody, setupAsNobody), 0);
         const QStringList before = filesBelow(above.path(), true);
 
         QStringList command = arguments.startsWith(u"nobody: ") ? kAsNobody : QStringList();

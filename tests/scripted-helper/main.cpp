@@ -1,7 +1,7 @@
 // fernpoint-scripted-helper <bus address>: the stand-in helper of ScriptedHelper.h as a program of
 // its own, for tests that drive the whole desktop. Scripts come through com.fernpoint.test.Script
 // at /script: SetReply(method, {ok, texts, isRunning, delayMs}) and Calls(), a JSON array of
-// {method, sender, arguments}.
+// {method, arguments}.
 
 #include "ScriptedHelper.h"
 
@@ -25,9 +25,8 @@ public:
         if (message.member() == u"SetReply" && message.signature() == u"sa{sv}") {
             const QString method = message.arguments().at(0).toString();
             const auto script = qdbus_cast<QVariantMap>(message.arguments().at(1));
-            const QVariant texts = script.value(QStringLiteral("texts")).toStringList();
-            const bool ok = script.value(QStringLiteral("ok"), true).toBool();
-            QVariantList answer = method == u"Ping" ? QVariantList{texts} : QVariantList{ok, texts};
+            QVariantList answer{script.value(QStringLiteral("ok"), true).toBool(),
+                                script.value(QStringLiteral("texts")).toStringList()};
             if (method == u"GatewayStatus")
                 answer << script.value(QStringLiteral("isRunning")).toBool();
             m_helper.setReply(method, answer, script.value(QStringLiteral("delayMs")).toInt());
@@ -38,7 +37,6 @@ public:
             for (const ScriptedHelper::Call& call : m_helper.calls())
                 calls.append(QJsonObject{
                     {QStringLiteral("method"), call.method},
-                    {QStringLiteral("sender"), call.sender},
                     {QStringLiteral("arguments"), QJsonArray::fromVariantList(call.arguments)}});
             return bus.send(message.createReply(QString::fromUtf8(QJsonDocument(calls).toJson())));
         }

@@ -10,13 +10,12 @@ import dbus, dbus.bus, dbus.lowlevel
 
 NAME, PATH = 'com.lunacore.sdwan.fernpoint.helper', '/com/lunacore/sdwan/fernpoint/helper'
 POLKIT, POLKITD = 'org.freedesktop.PolicyKit1', '/usr/lib/polkit-1/polkitd'
-NETWORK = '0123456789abcdef'
 failures = []
 
 
+# 'StartGateway:0123456789abcdef:true' (or 'some.Interface.Method') as a call that lets polkit
+# ask a person; with a leading '!', one that does not.
 def message(request):
-    """'StartGateway:0123456789abcdef:true' (or 'some.Interface.Method') as a call that lets polkit
-    ask a person; with a leading '!', one that does not."""
     method, *arguments = request.lstrip('!').split(':')
     interface = 'com.lunacore.sdwan.fernpoint.Helper'
     if '.' in method:
@@ -28,8 +27,8 @@ def message(request):
     return call
 
 
+# 'ok|refused|error <text>'; the request 'own' asks for the helper's name.
 def answer(bus, request):
-    """'ok|refused|error <text>'; the request 'own' asks for the helper's name."""
     try:
         if request == 'own':
             reply = [bus.request_name(NAME, dbus.bus.NAME_FLAG_DO_NOT_QUEUE), []]
@@ -44,8 +43,7 @@ def answer(bus, request):
 
 def check(condition, what):
     print(('ok   ' if condition else 'FAIL ') + what, flush=True)
-    if not condition:
-        failures.append(what)
+    failures.extend([] if condition else [what])
 
 
 def skip(why):
@@ -72,10 +70,9 @@ def main(helper):
         os.chmod(client, 0o644)
         with open(top + '/bus.conf', 'w') as config:
             config.write(bus_config(top, root))
-        bus_daemon = subprocess.Popen(['dbus-daemon', '--config-file=' + top + '/bus.conf', '--nofork',
-                                       '--print-address=1'], stdout=subprocess.PIPE, text=True)
-        processes.append(bus_daemon)
-        address = bus_daemon.stdout.readline().strip()
+        processes.append(subprocess.Popen(['dbus-daemon', '--config-file=' + top + '/bus.conf', '--nofork',
+                                           '--print-address=1'], stdout=subprocess.PIPE, text=True))
+        address = processes[-1].stdout.readline().strip()
         polkitd = subprocess.Popen(
             ['unshare', '-m', 'sh', '-c', 'mount --bind "$1" /usr/share/polkit-1/actions && exec ' + POLKITD,
              'sh', root + '/usr/share/polkit-1/actions'],
@@ -93,12 +90,11 @@ def main(helper):
             process = subprocess.Popen(['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups',
                                         sys.executable, client, 'client', address] + list(requests),
                                        stdout=subprocess.PIPE, text=True)
-            processes.append(process)
-            return process.communicate()[0].splitlines()
+            return process.communicate(timeout=60)[0].splitlines()
 
         # Activated by the bus from the installed files; root is authorized by polkit itself.
         check(answer(bus, 'Ping') == 'ok 1.0.4', 'the bus starts the installed helper')
-        check([answer(bus, r) for r in ('StopGateway', 'SetNat:false', 'StartGateway:%s:false' % NETWORK)]
+        check([answer(bus, r) for r in ('StopGateway', 'SetNat:false', 'StartGateway:0123456789abcdef:false')]
               == ['ok'] * 3, 'root stops, sets NAT and starts')
         # Without a prompt, polkit answers nobody with a challenge: still no.
         status = calls_as_nobody('StartGateway:fedcba9876543210:true', 'SetNat:true', '!StopGateway',
@@ -133,9 +129,8 @@ def bus_config(top, root):
 
 if __name__ == '__main__':
     if sys.argv[1:2] == ['client']:
-        address, rest = sys.argv[2], sys.argv[3:]
-        connection = dbus.bus.BusConnection(address)
-        for request in rest:
+        connection = dbus.bus.BusConnection(sys.argv[2])
+        for request in sys.argv[3:]:
             print(answer(connection, request), flush=True)
     else:
         main(sys.argv[1])

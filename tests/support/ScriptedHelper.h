@@ -7,7 +7,6 @@
 #include <QDBusVirtualObject>
 #include <QHash>
 #include <QMutex>
-#include <QTest>
 #include <QThread>
 #include <QTimer>
 
