@@ -199,8 +199,9 @@ void DBusHelperClient::dispatch(QLatin1StringView method, QLatin1StringView sign
         call.setInteractiveAuthorizationAllowed(m_interactiveAuthorization);
         timeoutMs = m_commandReplyTimeoutMs;
     }
+    // Both handlers hold the link: its connection stays open until this call has completed.
     auto* pending = new PendingHelperCall(
-        [this, link, method, signature, onReply, onError](const QDBusMessage& reply) {
+        [link, method, signature, onReply, onError](const QDBusMessage& reply) {
             // Exact match only: an answer with extra arguments is no helper answer.
             if (reply.signature() == signature) {
                 onReply(reply);
