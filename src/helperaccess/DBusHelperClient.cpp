@@ -1,7 +1,6 @@
 #include "DBusHelperClient.h"
 
 #include "HelperContract.h"
-#include "HelperProxy.h"
 
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
@@ -76,11 +75,9 @@ struct DBusHelperClient::Link {
         : name(std::move(connectionName))
         , connection(std::move(bus)) {}
     ~Link() {
-        // Both may be in the middle of delivering the very event that drops this link.
+        // It may be in the middle of delivering the very event that drops this link.
         if (watcher)
             watcher.release()->deleteLater();
-        if (proxy)
-            proxy.release()->deleteLater();
         QDBusConnection::disconnectFromBus(name);
     }
     Link(const Link&) = delete;
@@ -89,7 +86,6 @@ struct DBusHelperClient::Link {
     QString name;
     QDBusConnection connection;
     std::unique_ptr<QDBusServiceWatcher> watcher;
-    std::unique_ptr<ComLunacoreSdwanFernpointHelperInterface> proxy;
 };
 
 DBusHelperClient::DBusHelperClient(QDBusConnection::BusType bus, QObject* parent)
@@ -151,8 +147,6 @@ std::shared_ptr<DBusHelperClient::Link> DBusHelperClient::openLink(QDBusError& e
             });
     bus.connect(QString(), kLocalPath, kLocalInterface, kDisconnectedSignal, this,
                 SLOT(onBusDisconnected()));
-    link->proxy = std::make_unique<ComLunacoreSdwanFernpointHelperInterface>(
-        QString(contract::kBusName), QString(contract::kObjectPath), bus);
     return link;
 }
 
@@ -191,8 +185,9 @@ void DBusHelperClient::dispatch(QLatin1StringView method, QLatin1StringView sign
         return;
     }
 
-    QDBusMessage call = QDBusMessage::createMethodCall(link->proxy->service(), link->proxy->path(),
-                                                       link->proxy->interface(), method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString(contract::kBusName), QString(contract::kObjectPath),
+                                       QString(contract::kInterface), method);
     call.setArguments(arguments);
     int timeoutMs = -1; // the bus's default
     if (kind == CallKind::Command) {

@@ -13,7 +13,6 @@
 #include <optional>
 
 class QDBusMessage;
-class ComLunacoreSdwanFernpointHelperInterface;
 
 namespace fernpoint {
 
